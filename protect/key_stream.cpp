@@ -1,0 +1,77 @@
+// The password-keyed stream over absolute file positions.
+#include "key_stream.h"
+
+#include "digest_text.h"
+
+#include <algorithm>
+
+namespace jiajiemi {
+
+TextKey MakeTextKey(std::string_view password) {
+    char digest[DigestTextLength + 1];
+    ComputeDigestTextInto(reinterpret_cast<const std::uint8_t*>(password.data()),
+                          std::uint32_t(password.size()), digest);
+    // Swapping each pair of digits and then reversing all 32 characters gives the digest
+    // bytes in reverse order, each still high digit first.
+    TextKey key;
+    for (std::size_t k = 0; k < 16; ++k) {
+        key[2 * k] = digest[30 - 2 * k];
+        key[2 * k + 1] = digest[31 - 2 * k];
+    }
+    return key;
+}
+
+void XorBlock(const TextKey& textKey, const std::uint8_t word[4], std::int64_t block, std::size_t offset,
+              std::uint8_t* data, std::size_t count) {
+    std::uint8_t blockKey[40];
+    std::copy(word, word + 4, blockKey);
+    std::copy(textKey.begin(), textKey.end(), blockKey + 4);
+    // The word read as a little-endian number, XORed with the block number, written back.
+    for (int k = 0; k < 4; ++k) blockKey[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
+
+    Rc4 cipher(blockKey, sizeof blockKey);
+    cipher.Discard(BlockKeyDiscard + offset);
+    cipher.XorInto(data, count);
+}
+
+PasswordKeys::PasswordKeys(std::string_view password)
+    : textKey_(MakeTextKey(password)),
+      passwordStream_(reinterpret_cast<const std::uint8_t*>(password.data()), password.size()) {}
+
+const std::uint8_t* PasswordKeys::BlockWord(std::int64_t block) {
+    const std::size_t needed = std::size_t(block + 1) * 4;
+    if (blockWords_.size() < needed) {
+        const std::size_t have = blockWords_.size();
+        blockWords_.resize(needed);
+        passwordStream_.Generate(blockWords_.data() + have, needed - have);
+    }
+    return blockWords_.data() + block * 4;
+}
+
+void PasswordKeys::EncipherSpan(std::int64_t plainPrefix, std::int64_t pos, std::uint8_t* data, std::size_t count) {
+    if (plainPrefix < 0) plainPrefix = 0;
+    if (pos < plainPrefix) {
+        const std::int64_t plain = plainPrefix - pos;
+        if (std::int64_t(count) <= plain) return;
+        data += plain;
+        count -= std::size_t(plain);
+        pos = plainPrefix;
+    }
+    if (count == 0) return;
+
+    const std::int64_t lastBlock = (pos + std::int64_t(count) - 1) / StreamBlockSize;
+    BlockWord(lastBlock);  // draws every word up to the last block once
+
+    std::int64_t block = pos / StreamBlockSize;
+    std::size_t offset = std::size_t(pos % StreamBlockSize);
+    while (count > 0) {
+        const std::size_t piece = std::min<std::size_t>(count, std::size_t(StreamBlockSize) - offset);
+        XorBlock(textKey_, blockWords_.data() + block * 4, block, offset, data, piece);
+        data += piece;
+        count -= piece;
+        ++block;
+        offset = 0;
+    }
+}
+
+}  // namespace jiajiemi

@@ -1,0 +1,227 @@
+// The keyed file layer over POSIX file calls, and the registry of open files.
+#include "keyed_file.h"
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jiajiemi {
+namespace {
+
+[[noreturn]] void Fail(const char* what, const std::string& path, int error = errno) {
+    throw FileError(error, std::string(what) + " " + path);
+}
+
+std::int32_t CheckedPosition(off_t value, const std::string& path) {
+    if (value > INT32_MAX) Fail("position beyond 2^31 in", path, EFBIG);
+    return std::int32_t(value);
+}
+
+int OpenFlags(int openMode) {
+    switch (openMode) {
+    case 1: return O_RDONLY;
+    case 2: return O_WRONLY;
+    case 3: return O_RDWR;
+    case 4: return O_WRONLY | O_CREAT | O_TRUNC;
+    case 5: return O_WRONLY | O_CREAT;
+    case 6: return O_RDWR | O_CREAT;
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+PlainFile::~PlainFile() {
+    if (fd_ >= 0 && closeOnRelease_) ::close(fd_);
+}
+
+void PlainFile::open(const std::string& path, int openMode) {
+    const int flags = OpenFlags(openMode);
+    if (flags < 0) Fail("bad open mode for", path, EINVAL);
+    path_ = path;
+
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is dropped again once the file
+    // is known to be regular. Truncation waits for that check too, so that nothing but a
+    // regular file is ever truncated.
+    const int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) Fail("open", path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        Fail("not a regular file:", path, error);
+    }
+    if (::fcntl(fd, F_SETFL, 0) != 0 || ((flags & O_TRUNC) && ::ftruncate(fd, 0) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        Fail("open", path, error);
+    }
+    fd_ = fd;
+}
+
+std::int32_t PlainFile::position() {
+    const off_t value = ::lseek(fd_, 0, SEEK_CUR);
+    if (value < 0) Fail("position of", path_);
+    return CheckedPosition(value, path_);
+}
+
+std::int32_t PlainFile::seek(std::int32_t offset, SeekOrigin origin) {
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t value = ::lseek(fd_, offset, whence);
+    if (value < 0) Fail("seek in", path_);
+    return CheckedPosition(value, path_);
+}
+
+void PlainFile::setLength(std::int32_t length) {
+    if (length < 0) Fail("negative length for", path_, EINVAL);
+    if (::ftruncate(fd_, length) != 0) Fail("set length of", path_);
+    seek(length, SeekOrigin::Begin);
+}
+
+std::int32_t PlainFile::length() {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) Fail("length of", path_);
+    if (info.st_size > INT32_MAX) Fail("2^31 bytes or more:", path_, EFBIG);
+    return std::int32_t(info.st_size);
+}
+
+std::int32_t PlainFile::read(void* buffer, std::int32_t count) { return readPlain(buffer, count); }
+
+void PlainFile::write(const void* buffer, std::int32_t count) { writePlain(buffer, count); }
+
+std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
+    // The kernel hands out at most about 2 GiB per call, and a signal may cut a call
+    // short: go on until the count is met or the file ends.
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::int32_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(fd_, bytes + done, std::size_t(count - done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            Fail("read", path_);
+        }
+        if (got == 0) break;
+        done += std::int32_t(got);
+    }
+    return done;
+}
+
+void PlainFile::writePlain(const void* buffer, std::int32_t count) {
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::int32_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::write(fd_, bytes + done, std::size_t(count - done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            Fail("write", path_);
+        }
+        if (put == 0) Fail("write", path_, ENOSPC);
+        done += std::int32_t(put);
+    }
+}
+
+void PlainFile::flush() {
+    if (::fsync(fd_) != 0) Fail("flush", path_);
+}
+
+void PlainFile::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone even when close reports an error; it must not be closed twice.
+    if (::close(fd) != 0 && errno != EINTR) Fail("close", path_);
+}
+
+KeyedFile::KeyedFile(std::string_view password, std::int32_t plainPrefix)
+    : plainPrefix_(plainPrefix < 0 ? 0 : plainPrefix), keys_(password) {}
+
+std::int32_t KeyedFile::read(void* buffer, std::int32_t count) {
+    if (count <= 0) return 0;
+    const std::int32_t pos = position();
+    const std::int32_t got = readPlain(buffer, count);
+    if (got > 0) keys_.EncipherSpan(plainPrefix_, pos, static_cast<std::uint8_t*>(buffer), std::size_t(got));
+    return got;
+}
+
+void KeyedFile::write(const void* buffer, std::int32_t count) {
+    if (count <= 0) return;
+    const std::int32_t pos = position();
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::vector<std::uint8_t> copy(bytes, bytes + count);
+    keys_.EncipherSpan(plainPrefix_, pos, copy.data(), copy.size());
+    writePlain(copy.data(), count);
+}
+
+OpenFileRegistry& OpenFileRegistry::Instance() {
+    static OpenFileRegistry registry;
+    return registry;
+}
+
+FileHandle OpenFileRegistry::Register(std::unique_ptr<PlainFile> file) {
+    do {
+        lastHandle_ = lastHandle_ == INT32_MAX ? 1 : lastHandle_ + 1;
+    } while (Find(lastHandle_) != nullptr);
+    files_.emplace_back(lastHandle_, std::move(file));
+    return lastHandle_;
+}
+
+PlainFile* OpenFileRegistry::Find(FileHandle handle) const {
+    if (handle == 0) return nullptr;
+    for (const auto& [h, file] : files_)
+        if (h == handle) return file.get();
+    return nullptr;
+}
+
+std::unique_ptr<PlainFile> OpenFileRegistry::Remove(FileHandle handle) {
+    for (auto it = files_.begin(); it != files_.end(); ++it) {
+        if (it->first == handle) {
+            auto file = std::move(it->second);
+            files_.erase(it);
+            return file;
+        }
+    }
+    return nullptr;
+}
+
+OpenFileRegistry::~OpenFileRegistry() {
+    for (auto& [handle, file] : files_) {
+        try {
+            file->close();
+        } catch (const FileError&) {
+        }
+        file.reset();
+    }
+    files_.clear();
+}
+
+FileHandle OpenKeyedFile(const std::string& path, std::int32_t openMode, std::int32_t shareMode,
+                         std::string_view password, std::int32_t plainPrefix) {
+    if (path.empty()) return 0;
+    if (openMode < 1 || openMode > 6) return 0;
+    if (shareMode < 1 || shareMode > 4) return 0;
+
+    std::unique_ptr<PlainFile> file;
+    if (password.empty())
+        file = std::make_unique<PlainFile>();
+    else
+        file = std::make_unique<KeyedFile>(password, plainPrefix);
+    try {
+        file->open(path, openMode);
+    } catch (const FileError&) {
+        return 0;
+    }
+    return OpenFileRegistry::Instance().Register(std::move(file));
+}
+
+void CloseFile(FileHandle handle) {
+    std::unique_ptr<PlainFile> file = OpenFileRegistry::Instance().Remove(handle);
+    if (!file) return;
+    try {
+        file->close();
+    } catch (const FileError&) {
+    }
+}
+
+}  // namespace jiajiemi
