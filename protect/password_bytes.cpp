@@ -1,0 +1,27 @@
+// Converting a typed password to its CP936 bytes with iconv.
+#include "password_bytes.h"
+
+#include <iconv.h>
+
+namespace jiajiemi {
+
+std::optional<std::string> PasswordBytes(std::string_view utf8) {
+    if (utf8.empty()) return std::string();
+    const iconv_t converter = ::iconv_open("CP936", "UTF-8");
+    if (converter == iconv_t(-1)) return std::nullopt;
+
+    std::string in(utf8);
+    std::string out(in.size() * 2 + 8, '\0');  // CP936 never needs more than 2 bytes per UTF-8 byte
+    char* inPointer = in.data();
+    std::size_t inLeft = in.size();
+    char* outPointer = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t result = ::iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
+    ::iconv_close(converter);
+    // A nonzero result counts substitutions, which a password must never get.
+    if (result != 0 || inLeft != 0) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+}  // namespace jiajiemi

@@ -1,0 +1,33 @@
+// Replacing a destination file whole: the new bytes go to a hidden temporary file in the
+// destination's own folder, which is flushed and renamed over the destination only once
+// everything was written. On any failure the temporary file is removed and an existing
+// destination keeps every byte it had.
+#pragma once
+
+#include "keyed_file.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace jiajiemi {
+
+enum class WriteOutcome {
+    Written,
+    OpenFailed,   // the destination cannot be created or written: nothing was touched
+    WriteFailed,  // a write, flush, close or the final rename failed: nothing was replaced
+};
+
+// Temporary files are named ".NAME.jiajiemi-XXXXXX" beside the destination.
+inline constexpr std::string_view TemporaryFileMarker = ".jiajiemi-";
+
+// Opens a temporary file for the destination as OpenKeyedFile would (mode 4 with the
+// given password and plain prefix), lets write fill it, and puts it in the destination's
+// place. A symbolic link is followed: the file it points to is replaced and the link stays.
+// An existing destination that may not be written, or that is not a regular file, is
+// refused before anything is created. The new file takes the old one's permission bits,
+// or 0666 less the umask.
+WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
+                         const std::function<bool(FileHandle)>& write);
+
+}  // namespace jiajiemi
