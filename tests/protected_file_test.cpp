@@ -1,5 +1,6 @@
 // The typed operations, whole files and the protected record: known answers, damaged
 // records, the position rules, and what is on disk after a failure.
+#include "child_process.h"
 #include "password_bytes.h"
 #include "protected_file.h"
 #include "temp_dir.h"
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +17,7 @@ namespace jiajiemi {
 namespace {
 
 using test::FromHex;
+using test::InChild;
 using test::ReadBytes;
 using test::TempDir;
 using test::ToHex;
@@ -26,25 +27,6 @@ std::string AsText(const ByteString& bytes) { return std::string(bytes.begin(), 
 ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
 
 PlainFile& Registered(FileHandle handle) { return *OpenFileRegistry::Instance().Find(handle); }
-
-// Runs body in a child process and returns its exit code, so that limits and lowered
-// privileges stay in the child.
-int InChild(const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Files in dir whose names mark them as our temporary files.
-std::vector<std::string> Leftovers(const TempDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        if (entry.path().filename().string().find(TemporaryFileMarker) != std::string::npos)
-            names.push_back(entry.path().filename().string());
-    return names;
-}
 
 TEST(ProtectedFile, RecordVectors) {
     int checked = 0;
@@ -326,7 +308,7 @@ TEST(WholeFiles, WriteWholeFileReplacesWhole) {
     EXPECT_EQ(WriteWholeFile(dir / "no-folder/f", {a}), WriteOutcome::OpenFailed);
     std::filesystem::create_directory(dir / "folder");
     EXPECT_EQ(WriteWholeFile(dir / "folder", {a}), WriteOutcome::OpenFailed);
-    EXPECT_TRUE(Leftovers(dir).empty());
+    EXPECT_TRUE(dir.Leftovers().empty());
 }
 
 // New files are 0666 less the umask, as a plain create would make them.
@@ -357,7 +339,7 @@ TEST(WholeFiles, FailedWritesKeepTheDestination) {
         });
         EXPECT_EQ(code, 0) << (record ? "record" : "whole file");
         EXPECT_EQ(ReadBytes(dir / "dest"), old);
-        EXPECT_TRUE(Leftovers(dir).empty());
+        EXPECT_TRUE(dir.Leftovers().empty());
     }
 }
 
@@ -376,7 +358,7 @@ TEST(WholeFiles, ReadOnlyDestinationIsRefused) {
     });
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadBytes(dir / "dest"), Bytes("keep me"));
-    EXPECT_TRUE(Leftovers(dir).empty());
+    EXPECT_TRUE(dir.Leftovers().empty());
 }
 
 TEST(PasswordBytes, Cp936) {

@@ -30,6 +30,15 @@ public:
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
 
+    // Names in the folder that mark our temporary files: none may stay behind.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            if (entry.path().filename().string().find(".jiajiemi-") != std::string::npos)
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
 private:
     std::filesystem::path path_;
 };

@@ -8,6 +8,21 @@
 
 namespace jiajiemi {
 
+// How a command ended. The window ignores it; the command-line tool turns it into an
+// exit code. Every outcome but Cancelled has shown exactly one message.
+enum class CommandOutcome {
+    Succeeded,
+    Cancelled,            // the save dialog was cancelled: nothing shown, nothing written
+    SourceMissing,        // the file named does not exist, or cannot be opened to decrypt
+    SourceUnreadable,     // not a regular file, unreadable, or 2^31 bytes or more
+    NotProtected,
+    WrongPassword,
+    Tampered,
+    DestinationRefused,   // the destination cannot be created or written
+    WriteFailed,          // writing failed part way; an existing destination is unchanged
+    PasswordNotEncodable,
+};
+
 enum class MessageStyle { Error = 16, Information = 64 };
 
 class CommandSurface {

@@ -1,0 +1,304 @@
+// The encrypt and decrypt commands through a scripted surface: the source kinds, every
+// outcome with its message, what is on disk afterwards, and round trips.
+#include "child_process.h"
+#include "decrypt_command.h"
+#include "encrypt_command.h"
+#include "fake_surface.h"
+#include "messages.h"
+#include "protected_file.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace jiajiemi {
+namespace {
+
+using test::FakeSurface;
+using test::InChild;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
+std::string S(std::string_view text) { return std::string(text); }
+
+// Every entry of a folder, so that a test can tell that nothing was written.
+std::vector<std::string> Entries(const TempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(SourceKind, SetsTheSaveDialogFilter) {
+    struct Case {
+        std::string path;
+        std::string previousFilter, previousSuffix;
+        std::string filter, suffix;
+    };
+    const Case cases[] = {
+        {"/no/such/a.e", "", "", "易语言源文件（*.e）", "e"},
+        {"/no/such/a.txt", "", "", "文本文件（*.txt）", "txt"},
+        {"/no/such/a.exe", "", "", "应用文件（*.exe）", "exe"},  // after ".e"
+        {"/no/such/pics.png/a.jpg", "", "", "图片文件（*.jpg）", "jpg"},
+        {"/no/such/pics.jpg/a.png", "", "", "图片文件（*.jpg）", "jpg"},  // a folder counts too
+        {"/no/such/my.elf/notes", "", "", "易语言源文件（*.e）", "e"},
+        {"/no/such/报告.txt", "", "", "文本文件（*.txt）", "txt"},
+        {"/no/such/A.TXT", "文本文件（*.txt）", "txt", "文本文件（*.txt）", "txt"},  // case counts: no row
+        {"/no/such/A.TXT", "", "", "", ""},
+        {"", "x", "y", "x", "y"},
+    };
+    for (const Case& c : cases) {
+        FakeSurface surface;
+        surface.fileName = c.path;
+        surface.saveDialog.filter = c.previousFilter;
+        surface.saveDialog.defaultSuffix = c.previousSuffix;
+        EXPECT_EQ(RunEncryptCommand(surface), CommandOutcome::SourceMissing) << c.path;
+        EXPECT_EQ(surface.saveDialog.filter, c.filter) << c.path;
+        EXPECT_EQ(surface.saveDialog.defaultSuffix, c.suffix) << c.path;
+        EXPECT_EQ(surface.TakeMessage(), messages::SourceMissing) << c.path;
+        EXPECT_TRUE(surface.dialogsShown.empty());
+    }
+}
+
+TEST(SourceKind, FindTextStepsByCharacter) {
+    struct Case {
+        std::string text, sought;
+        int position;
+    };
+    const Case cases[] = {
+        {"abc.txt", ".txt", 4},       {"abc.txt", ".TXT", -1},  {".e", ".e", 1},
+        {"", ".e", -1},               {"报.e", ".e", 4},         {"报告", "\xa5\xe5", -1},  // never inside a character
+        {"ab\xe5", ".e", -1},         {"a.e\xe5\xa0", ".e", 2}, {"a.txt", ".txtx", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindText(c.text, c.sought), c.position) << c.text << " / " << c.sought;
+}
+
+TEST(SourceKind, PathExists) {
+    TempDir dir;
+    WriteBytes(dir / "a.txt", "x");
+    WriteBytes(dir / "b[1].txt", "x");
+    std::filesystem::create_directory(dir / "folder");
+    std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+    struct Case {
+        std::string path;
+        bool exists;
+    };
+    const Case cases[] = {
+        {dir / "a.txt", true},    {dir / "folder", true},    {dir / "dangling", true}, {dir / "missing", false},
+        {"", false},              {dir / "*.txt", true},     {dir / "?.txt", true},    {dir / "*.png", false},
+        {dir / "b[1].txt", true}, {dir / "b[1]*", true},     {dir / "b[12]*", false},  {dir / "fold?r", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PathExists(c.path), c.exists) << c.path;
+}
+
+class Commands : public testing::Test {
+protected:
+    TempDir dir;
+    FakeSurface surface;
+
+    CommandOutcome Encrypt(const std::string& source, const std::string& password, std::optional<std::string> destination) {
+        surface.fileName = source;
+        surface.password = password;
+        surface.answers.push_back(std::move(destination));
+        return RunEncryptCommand(surface);
+    }
+    CommandOutcome Decrypt(const std::string& source, const std::string& password, std::optional<std::string> destination) {
+        surface.fileName = source;
+        surface.password = password;
+        surface.answers.push_back(std::move(destination));
+        return RunDecryptCommand(surface);
+    }
+};
+
+TEST_F(Commands, EncryptSucceedsWithTheExactMessage) {
+    WriteBytes(dir / "plain.txt", "hello\n");
+    EXPECT_EQ(Encrypt(dir / "plain.txt", "secret", dir / "out.e"), CommandOutcome::Succeeded);
+    MessageStyle style{};
+    EXPECT_EQ(surface.TakeMessage(&style), "创建加密文件“" + (dir / "out.e") + "”成功！");
+    EXPECT_EQ(style, MessageStyle::Information);
+    EXPECT_EQ(surface.busy, 0);
+    const RecordReading reading = ReadProtectedFile(dir / "out.e", "secret");
+    EXPECT_EQ(reading.check, RecordCheck::Passed);
+    EXPECT_EQ(reading.content, Bytes("hello\n"));
+}
+
+// Each failure of encrypt, its message, and that nothing at all was written.
+TEST_F(Commands, EncryptFailures) {
+    WriteBytes(dir / "plain.txt", "hello");
+    std::filesystem::create_directory(dir / "folder");
+    mkfifo((dir / "fifo").c_str(), 0600);
+    struct Case {
+        std::string what, source, password;
+        std::optional<std::string> destination;
+        CommandOutcome outcome;
+        std::string_view message;
+        bool dialogShown;
+    };
+    const Case cases[] = {
+        {"missing source", dir / "missing", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
+        {"empty file-name box", "", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
+        {"cancelled", dir / "plain.txt", "pw", std::nullopt, CommandOutcome::Cancelled, "", true},
+        {"no such folder", dir / "plain.txt", "pw", dir / "none/out", CommandOutcome::DestinationRefused,
+         messages::EncryptedCreateFailed, true},
+        {"destination is a folder", dir / "plain.txt", "pw", dir / "folder", CommandOutcome::DestinationRefused,
+         messages::EncryptedCreateFailed, true},
+        {"source is a folder", dir / "folder", "pw", dir / "out", CommandOutcome::SourceUnreadable,
+         messages::SourceNotRegular, true},
+        {"source is a FIFO", dir / "fifo", "pw", dir / "out", CommandOutcome::SourceUnreadable,
+         messages::SourceNotRegular, true},
+        {"source is a pattern", dir / "*.txt", "pw", dir / "out", CommandOutcome::SourceUnreadable,
+         messages::SourceUnreadable, true},
+        {"password outside CP936", dir / "plain.txt", "pw😀", dir / "out", CommandOutcome::PasswordNotEncodable,
+         messages::PasswordNotEncodable, false},
+    };
+    const auto before = Entries(dir);
+    for (const Case& c : cases) {
+        surface.dialogsShown.clear();
+        surface.answers.clear();
+        EXPECT_EQ(Encrypt(c.source, c.password, c.destination), c.outcome) << c.what;
+        MessageStyle style = MessageStyle::Information;
+        EXPECT_EQ(surface.TakeMessage(&style), c.message) << c.what;
+        if (!c.message.empty()) {
+            EXPECT_EQ(style, MessageStyle::Error) << c.what;
+        }
+        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
+        EXPECT_EQ(Entries(dir), before) << c.what;
+    }
+    EXPECT_EQ(surface.busy, 0);
+}
+
+TEST_F(Commands, DecryptFailures) {
+    WriteBytes(dir / "plain.txt", "hello");
+    WriteBytes(dir / "empty", "");
+    std::filesystem::create_directory(dir / "folder");
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "secret", Bytes("hello")), WriteOutcome::Written);
+    ByteString damaged = ReadBytes(dir / "p.e");
+    damaged.back() ^= 1;
+    WriteBytes(dir / "damaged.e", damaged);
+    struct Case {
+        std::string what, source, password;
+        std::optional<std::string> destination;
+        CommandOutcome outcome;
+        std::string_view message;
+        bool dialogShown;
+    };
+    const Case cases[] = {
+        {"empty file-name box", "", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
+        {"missing", dir / "missing", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
+        {"a folder", dir / "folder", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
+        {"not protected", dir / "plain.txt", "secret", dir / "out", CommandOutcome::NotProtected, messages::NotProtected, false},
+        {"empty file", dir / "empty", "", dir / "out", CommandOutcome::NotProtected, messages::NotProtected, false},
+        {"wrong password", dir / "p.e", "Secret", dir / "out", CommandOutcome::WrongPassword, messages::WrongPassword, false},
+        {"no password", dir / "p.e", "", dir / "out", CommandOutcome::WrongPassword, messages::WrongPassword, false},
+        {"tampered", dir / "damaged.e", "secret", dir / "out", CommandOutcome::Tampered, messages::Tampered, false},
+        {"password outside CP936", dir / "p.e", "😀", dir / "out", CommandOutcome::PasswordNotEncodable,
+         messages::PasswordNotEncodable, false},
+        {"cancelled", dir / "p.e", "secret", std::nullopt, CommandOutcome::Cancelled, "", true},
+        {"no such folder", dir / "p.e", "secret", dir / "none/out", CommandOutcome::DestinationRefused,
+         messages::DecryptedCreateFailed, true},
+    };
+    const auto before = Entries(dir);
+    for (const Case& c : cases) {
+        surface.dialogsShown.clear();
+        surface.answers.clear();
+        EXPECT_EQ(Decrypt(c.source, c.password, c.destination), c.outcome) << c.what;
+        MessageStyle style = MessageStyle::Information;
+        EXPECT_EQ(surface.TakeMessage(&style), c.message) << c.what;
+        if (!c.message.empty()) {
+            EXPECT_EQ(style, MessageStyle::Error) << c.what;
+        }
+        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
+        EXPECT_EQ(Entries(dir), before) << c.what;
+    }
+    EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);
+    EXPECT_EQ(surface.busy, 0);
+}
+
+TEST_F(Commands, RoundTrips) {
+    const std::size_t sizes[] = {0, 1, 4024, 4025, 8192 + 3, (5u << 20) + 11};
+    for (const std::size_t size : sizes) {
+        ByteString content(size);
+        for (std::size_t k = 0; k < size; ++k) content[k] = std::uint8_t((k * 131) ^ (k >> 9));
+        WriteBytes(dir / "source.bin", content);
+        for (const std::string password : {"", "secret", "密码 with ASCII"}) {
+            SCOPED_TRACE("size " + std::to_string(size) + " password '" + password + "'");
+            ASSERT_EQ(Encrypt(dir / "source.bin", password, dir / "p.e"), CommandOutcome::Succeeded);
+            surface.TakeMessage();
+            ASSERT_EQ(Decrypt(dir / "p.e", password, dir / "back.bin"), CommandOutcome::Succeeded);
+            EXPECT_EQ(surface.TakeMessage(), "创建解密文件“" + (dir / "back.bin") + "”成功！");
+            EXPECT_EQ(ReadBytes(dir / "back.bin"), content);
+        }
+    }
+    // An empty password stores the whole record in plain.
+    WriteBytes(dir / "source.bin", "visible");
+    ASSERT_EQ(Encrypt(dir / "source.bin", "", dir / "p.e"), CommandOutcome::Succeeded);
+    const ByteString stored = ReadBytes(dir / "p.e");
+    EXPECT_EQ(S(std::string_view(reinterpret_cast<const char*>(stored.data()) + 72, 7)), "visible");
+}
+
+// The save dialog is shared: decrypt shows the filter the last encrypt set, and every
+// opening starts from the path last confirmed in it.
+TEST_F(Commands, SaveDialogStateCarriesOver) {
+    WriteBytes(dir / "notes.txt", "notes");
+    ASSERT_EQ(Encrypt(dir / "notes.txt", "pw", dir / "notes.txt.e"), CommandOutcome::Succeeded);
+    ASSERT_EQ(Decrypt(dir / "notes.txt.e", "pw", dir / "again.txt"), CommandOutcome::Succeeded);
+    ASSERT_EQ(surface.dialogsShown.size(), 2u);
+    EXPECT_EQ(surface.dialogsShown[1].filter, "文本文件（*.txt）");
+    EXPECT_EQ(surface.dialogsShown[1].defaultSuffix, "txt");
+    EXPECT_EQ(surface.dialogsShown[1].fileName, dir / "notes.txt.e");
+    ASSERT_EQ(Decrypt(dir / "notes.txt.e", "pw", std::nullopt), CommandOutcome::Cancelled);
+    EXPECT_EQ(surface.dialogsShown[2].fileName, dir / "again.txt");
+    EXPECT_EQ(surface.saveDialog.fileName, dir / "again.txt");  // a cancel keeps it
+}
+
+// Encrypting a file onto itself keeps its content; decrypting a protected file onto
+// itself replaces it with the content.
+TEST_F(Commands, OntoItself) {
+    WriteBytes(dir / "doc", "precious");
+    ASSERT_EQ(Encrypt(dir / "doc", "pw", dir / "doc"), CommandOutcome::Succeeded);
+    EXPECT_EQ(ReadProtectedFile(dir / "doc", "pw").content, Bytes("precious"));
+    ASSERT_EQ(Decrypt(dir / "doc", "pw", dir / "doc"), CommandOutcome::Succeeded);
+    EXPECT_EQ(ReadBytes(dir / "doc"), Bytes("precious"));
+}
+
+// A write that fails part way is reported, and the old destination stays whole.
+TEST_F(Commands, FailedWritesAreReported) {
+    const ByteString big(200000, 0x42);
+    WriteBytes(dir / "big", big);
+    ASSERT_EQ(WriteProtectedFile(dir / "big.e", "pw", big), WriteOutcome::Written);
+    WriteBytes(dir / "old", "old destination");
+    for (const bool encrypt : {true, false}) {
+        const int code = InChild([&] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{100000, 100000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            const CommandOutcome outcome = encrypt ? Encrypt(dir / "big", "pw", dir / "old") : Decrypt(dir / "big.e", "pw", dir / "old");
+            const std::string_view expected = encrypt ? messages::EncryptedWriteFailed : messages::DecryptedWriteFailed;
+            return outcome == CommandOutcome::WriteFailed && surface.TakeMessage() == expected ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << (encrypt ? "encrypt" : "decrypt");
+        EXPECT_EQ(ReadBytes(dir / "old"), Bytes("old destination"));
+        EXPECT_TRUE(dir.Leftovers().empty());
+    }
+}
+
+TEST_F(Commands, VerifyChecksWithoutWriting) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("x")), WriteOutcome::Written);
+    surface.fileName = dir / "p.e";
+    surface.password = "pw";
+    EXPECT_EQ(RunVerifyCommand(surface), CommandOutcome::Succeeded);
+    EXPECT_EQ(surface.TakeMessage(), "加密文件“" + (dir / "p.e") + "”完好，密码正确！");
+    surface.password = "wrong";
+    EXPECT_EQ(RunVerifyCommand(surface), CommandOutcome::WrongPassword);
+    EXPECT_EQ(surface.TakeMessage(), messages::WrongPassword);
+    EXPECT_TRUE(surface.dialogsShown.empty());
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"p.e"});
+}
+
+}  // namespace
+}  // namespace jiajiemi

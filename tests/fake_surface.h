@@ -1,0 +1,64 @@
+// A scripted stand-in for the window: the two boxes, the save dialog's answers and a
+// record of every message and dialog shown.
+#pragma once
+
+#include "command_surface.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace jiajiemi::test {
+
+class FakeSurface : public CommandSurface {
+public:
+    struct Message {
+        std::string text;
+        MessageStyle style;
+    };
+
+    std::string fileName;
+    std::string password;
+    FileDialogSettings saveDialog{FileDialogKind::Save, "请输入欲保存到的文件名："};
+    std::deque<std::optional<std::string>> answers;  // each opening takes one; nothing = cancel
+    std::vector<FileDialogSettings> dialogsShown;    // the settings each opening started from
+    std::vector<Message> messages;
+    int busy = 0;
+
+    std::string FileNameText() override { return fileName; }
+    std::string PasswordText() override { return password; }
+    FileDialogSettings& SaveDialog() override { return saveDialog; }
+    bool OpenSaveDialog() override {
+        dialogsShown.push_back(saveDialog);
+        if (answers.empty()) {
+            ADD_FAILURE() << "save dialog opened with no answer scripted";
+            return false;
+        }
+        const std::optional<std::string> answer = answers.front();
+        answers.pop_front();
+        if (!answer) return false;
+        saveDialog.fileName = *answer;
+        return true;
+    }
+    void ShowMessage(const std::string& text, MessageStyle style) override {
+        EXPECT_EQ(busy, 0) << "a message while the busy cursor shows";
+        messages.push_back({text, style});
+    }
+    void BeginWork() override { ++busy; }
+    void EndWork() override { --busy; }
+
+    // The one message shown since the last call, or "" when there was none.
+    std::string TakeMessage(MessageStyle* style = nullptr) {
+        EXPECT_LE(messages.size(), 1u) << "more than one message";
+        if (messages.empty()) return "";
+        const Message last = messages.back();
+        messages.clear();
+        if (style) *style = last.style;
+        return last.text;
+    }
+};
+
+}  // namespace jiajiemi::test

@@ -1,0 +1,112 @@
+// The encrypt command.
+#include "encrypt_command.h"
+
+#include "command_steps.h"
+#include "messages.h"
+#include "protected_file.h"
+
+#include <glob.h>
+#include <sys/stat.h>
+
+namespace jiajiemi {
+namespace {
+
+struct SourceKind {
+    std::string_view text;  // found anywhere in the source path
+    std::string_view filter;
+    std::string_view suffix;
+};
+
+// Tested in this order, a later match overwriting an earlier one: ".exe" also holds ".e".
+constexpr SourceKind SourceKinds[] = {
+    {".e", "易语言源文件（*.e）", "e"},
+    {".txt", "文本文件（*.txt）", "txt"},
+    {".exe", "应用文件（*.exe）", "exe"},
+    {".png", "图片文件（*.png）", "png"},
+    {".jpg", "图片文件（*.jpg）", "jpg"},
+};
+
+// The length of the UTF-8 character that starts with lead; 1 for a byte that starts none.
+std::size_t CharacterLength(unsigned char lead) {
+    if (lead >= 0xf0 && lead <= 0xf4) return 4;
+    if (lead >= 0xe0) return lead <= 0xef ? 3 : 1;
+    if (lead >= 0xc2) return 2;
+    return 1;
+}
+
+}  // namespace
+
+int FindText(std::string_view text, std::string_view sought) {
+    text = text.substr(0, text.find('\0'));
+    for (std::size_t at = 0; text.size() - at >= sought.size();) {
+        if (text.compare(at, sought.size(), sought) == 0) return int(at) + 1;
+        const std::size_t step = CharacterLength(static_cast<unsigned char>(text[at]));
+        if (step > text.size() - at) break;  // a character cut short by the end of the text
+        at += step;
+    }
+    return -1;
+}
+
+bool PathExists(const std::string& path) {
+    if (path.empty()) return false;
+    if (path.find_first_of("*?") == std::string::npos) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0;
+    }
+    std::string pattern;
+    for (char c : path) {
+        if (c == '[' || c == '\\') pattern += '\\';
+        pattern += c;
+    }
+    glob_t matches{};
+    const bool found = ::glob(pattern.c_str(), 0, nullptr, &matches) == 0 && matches.gl_pathc > 0;
+    ::globfree(&matches);
+    return found;
+}
+
+CommandOutcome RunEncryptCommand(CommandSurface& surface) {
+    FileDialogSettings& saveDialog = surface.SaveDialog();
+    for (const SourceKind& kind : SourceKinds) {
+        if (FindText(surface.FileNameText(), kind.text) != -1) {
+            saveDialog.filter = kind.filter;
+            saveDialog.defaultSuffix = kind.suffix;
+        }
+    }
+    if (!PathExists(surface.FileNameText())) return Report(surface, CommandOutcome::SourceMissing, messages::SourceMissing);
+    // Refused before the dialog: there is no point choosing a destination for a password
+    // that cannot be used.
+    const std::optional<std::string> password = ReadPassword(surface);
+    if (!password) return CommandOutcome::PasswordNotEncodable;
+    if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
+    const std::string destination = saveDialog.fileName;
+
+    ReadFailure readFailure;
+    WriteOutcome written = WriteOutcome::Written;
+    {
+        BusyScope busy(surface);
+        // The source is read whole before the destination is touched, so that encrypting a
+        // file onto itself keeps its content.
+        const WholeFile source = ReadWholeFile(surface.FileNameText());
+        readFailure = source.failure;
+        if (readFailure == ReadFailure::None) written = WriteProtectedFile(destination, *password, source.bytes);
+    }
+    switch (readFailure) {
+    case ReadFailure::None: break;
+    case ReadFailure::NotRegularFile:
+        return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceNotRegular);
+    case ReadFailure::TooLarge: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceTooLarge);
+    case ReadFailure::Unreadable: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceUnreadable);
+    }
+    switch (written) {
+    case WriteOutcome::OpenFailed:
+        return Report(surface, CommandOutcome::DestinationRefused, messages::EncryptedCreateFailed);
+    case WriteOutcome::WriteFailed:
+        return Report(surface, CommandOutcome::WriteFailed, messages::EncryptedWriteFailed);
+    case WriteOutcome::Written: break;
+    }
+    const std::string success =
+        std::string(messages::EncryptedBefore) + saveDialog.fileName + std::string(messages::SucceededAfter);
+    return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
+}
+
+}  // namespace jiajiemi

@@ -1,0 +1,35 @@
+// Every text the two commands show, in one place so that the window, the command-line
+// tool and the README say the same.
+#pragma once
+
+#include <string_view>
+
+namespace jiajiemi::messages {
+
+inline constexpr std::string_view Caption = "Zaltor出品";
+
+// Encrypt.
+inline constexpr std::string_view SourceMissing = "指定文件不存在！";
+inline constexpr std::string_view EncryptedCreateFailed = "创建加密文件失败！";
+inline constexpr std::string_view EncryptedBefore = "创建加密文件“";
+// Decrypt.
+inline constexpr std::string_view ProtectedOpenFailed = "打开指定加密文件失败！";
+inline constexpr std::string_view NotProtected = "指定文件不是加密文件！";
+inline constexpr std::string_view WrongPassword = "不正确的密码！";
+inline constexpr std::string_view Tampered = "文件已经被非法篡改！";
+inline constexpr std::string_view DecryptedBefore = "创建解密文件“";
+inline constexpr std::string_view SucceededAfter = "”成功！";
+// Verify (command-line tool only).
+inline constexpr std::string_view VerifiedBefore = "加密文件“";
+inline constexpr std::string_view VerifiedAfter = "”完好，密码正确！";
+
+// Where the tool refuses what would otherwise lose data or report a failure as success.
+inline constexpr std::string_view SourceNotRegular = "指定文件不是普通文件！";
+inline constexpr std::string_view SourceUnreadable = "无法读取指定文件！";
+inline constexpr std::string_view SourceTooLarge = "指定文件太大（须小于2GB）！";
+inline constexpr std::string_view EncryptedWriteFailed = "写入加密文件失败，原有文件未被改动！";
+inline constexpr std::string_view DecryptedCreateFailed = "创建解密文件失败！";
+inline constexpr std::string_view DecryptedWriteFailed = "写入解密文件失败，原有文件未被改动！";
+inline constexpr std::string_view PasswordNotEncodable = "密码中含有无法使用的字符！";
+
+}  // namespace jiajiemi::messages
