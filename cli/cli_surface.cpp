@@ -1,0 +1,35 @@
+// The command surface of a terminal.
+#include "cli_surface.h"
+
+#include <filesystem>
+#include <ostream>
+#include <sys/stat.h>
+
+namespace jiajiemi {
+
+CliSurface::CliSurface(std::string source, std::string destination, std::string password, bool force,
+                       std::ostream& out, std::ostream& err)
+    : source_(std::move(source)),
+      destination_(std::move(destination)),
+      password_(std::move(password)),
+      force_(force),
+      out_(out),
+      err_(err) {}
+
+bool CliSurface::OpenSaveDialog() {
+    struct stat info {};
+    if (!force_ && ::lstat(destination_.c_str(), &info) == 0) {
+        err_ << "目标文件“" << destination_ << "”已存在，如需覆盖请加 --force！" << std::endl;
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(destination_, error);
+    saveDialog_.fileName = error ? destination_ : absolute.string();
+    return true;
+}
+
+void CliSurface::ShowMessage(const std::string& text, MessageStyle style) {
+    (style == MessageStyle::Error ? err_ : out_) << text << std::endl;
+}
+
+}  // namespace jiajiemi
