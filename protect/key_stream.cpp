@@ -2,6 +2,7 @@
 #include "key_stream.h"
 
 #include "digest_text.h"
+#include "parallel.h"
 
 #include <algorithm>
 
@@ -23,15 +24,34 @@ TextKey MakeTextKey(std::string_view password) {
 
 void XorBlock(const TextKey& textKey, const std::uint8_t word[4], std::int64_t block, std::size_t offset,
               std::uint8_t* data, std::size_t count) {
-    std::uint8_t blockKey[40];
-    std::copy(word, word + 4, blockKey);
-    std::copy(textKey.begin(), textKey.end(), blockKey + 4);
+    std::uint8_t key[40];
+    std::copy(word, word + 4, key);
+    std::copy(textKey.begin(), textKey.end(), key + 4);
     // The word read as a little-endian number, XORed with the block number, written back.
-    for (int k = 0; k < 4; ++k) blockKey[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
+    for (int k = 0; k < 4; ++k) key[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
 
-    Rc4 cipher(blockKey, sizeof blockKey);
-    cipher.Discard(BlockKeyDiscard + offset);
-    cipher.XorInto(data, count);
+    // RC4 written out here with its whole state in locals: the stores into data could
+    // alias the state of an Rc4 object and would force it through memory on every byte.
+    std::uint32_t s[256];
+    for (std::uint32_t k = 0; k < 256; ++k) s[k] = k;
+    for (std::uint32_t k = 0, j = 0; k < 256; ++k) {
+        const std::uint32_t t = s[k];
+        j = (j + t + key[k % 40]) & 0xff;
+        s[k] = s[j];
+        s[j] = t;
+    }
+    std::uint32_t i = 0, j = 0;
+    auto next = [&] {
+        i = (i + 1) & 0xff;
+        const std::uint32_t si = s[i];
+        j = (j + si) & 0xff;
+        const std::uint32_t sj = s[j];
+        s[i] = sj;
+        s[j] = si;
+        return std::uint8_t(s[(si + sj) & 0xff]);
+    };
+    for (std::size_t k = BlockKeyDiscard + offset; k > 0; --k) next();
+    for (std::size_t k = 0; k < count; ++k) data[k] ^= next();
 }
 
 PasswordKeys::PasswordKeys(std::string_view password)
@@ -59,19 +79,24 @@ void PasswordKeys::EncipherSpan(std::int64_t plainPrefix, std::int64_t pos, std:
     }
     if (count == 0) return;
 
-    const std::int64_t lastBlock = (pos + std::int64_t(count) - 1) / StreamBlockSize;
-    BlockWord(lastBlock);  // draws every word up to the last block once
+    const std::int64_t firstBlock = pos / StreamBlockSize;
+    const std::int64_t end = pos + std::int64_t(count);
+    const std::int64_t lastBlock = (end - 1) / StreamBlockSize;
+    BlockWord(lastBlock);  // draws every word up to the last block, once, before the threads start
+    const std::uint8_t* words = blockWords_.data();
 
-    std::int64_t block = pos / StreamBlockSize;
-    std::size_t offset = std::size_t(pos % StreamBlockSize);
-    while (count > 0) {
-        const std::size_t piece = std::min<std::size_t>(count, std::size_t(StreamBlockSize) - offset);
-        XorBlock(textKey_, blockWords_.data() + block * 4, block, offset, data, piece);
-        data += piece;
-        count -= piece;
-        ++block;
-        offset = 0;
-    }
+    // Every block has its own key, so blocks are independent units of work.
+    constexpr std::size_t BlocksPerThreadAtLeast = 64;
+    ParallelFor(std::size_t(lastBlock - firstBlock + 1), BlocksPerThreadAtLeast, [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) {
+            const std::int64_t block = firstBlock + std::int64_t(k);
+            const std::int64_t blockStart = block * StreamBlockSize;
+            const std::int64_t begin = std::max(pos, blockStart);
+            const std::int64_t stop = std::min(end, blockStart + StreamBlockSize);
+            XorBlock(textKey_, words + block * 4, block, std::size_t(begin - blockStart), data + (begin - pos),
+                     std::size_t(stop - begin));
+        }
+    });
 }
 
 }  // namespace jiajiemi

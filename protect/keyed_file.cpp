@@ -1,7 +1,12 @@
 // The keyed file layer over POSIX file calls, and the registry of open files.
 #include "keyed_file.h"
 
+#include "parallel.h"
+
 #include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <exception>
 #include <climits>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +36,11 @@ int OpenFlags(int openMode) {
     }
 }
 
+// Bytes enciphered at a time: large enough to keep every core busy, small enough that the
+// copy a write needs stays small.
+constexpr std::size_t CipherPiece = std::size_t(1) << 20;
+constexpr std::size_t WriteRingPieces = 3;
+
 }  // namespace
 
 PlainFile::~PlainFile() {
@@ -53,7 +63,9 @@ void PlainFile::open(const std::string& path, int openMode) {
         ::close(fd);
         Fail("not a regular file:", path, error);
     }
-    if (::fcntl(fd, F_SETFL, 0) != 0 || ((flags & O_TRUNC) && ::ftruncate(fd, 0) != 0)) {
+    // An empty file is not truncated: on some file systems truncation makes the close
+    // wait for everything written since to reach the disk.
+    if (::fcntl(fd, F_SETFL, 0) != 0 || ((flags & O_TRUNC) && info.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
         const int error = errno;
         ::close(fd);
         Fail("open", path, error);
@@ -140,18 +152,60 @@ KeyedFile::KeyedFile(std::string_view password, std::int32_t plainPrefix)
 std::int32_t KeyedFile::read(void* buffer, std::int32_t count) {
     if (count <= 0) return 0;
     const std::int32_t pos = position();
-    const std::int32_t got = readPlain(buffer, count);
-    if (got > 0) keys_.EncipherSpan(plainPrefix_, pos, static_cast<std::uint8_t*>(buffer), std::size_t(got));
-    return got;
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    // Each piece is deciphered right after it was read, while it is still in the cache.
+    const auto readPiece = [&](std::size_t first, std::size_t last) -> std::size_t {
+        const std::int32_t got = readPlain(bytes + first, std::int32_t(last - first));
+        if (got > 0) keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), bytes + first, std::size_t(got));
+        return std::size_t(got);
+    };
+    std::vector<PieceWork> observers;
+    if (readObserver_)
+        observers.emplace_back([&](std::size_t first, std::size_t last) {
+            readObserver_(pos + std::int64_t(first), bytes + first, last - first);
+        });
+    return std::int32_t(ProduceAndFollow(std::size_t(count), CipherPiece, std::size_t(count), readPiece, observers));
 }
 
 void KeyedFile::write(const void* buffer, std::int32_t count) {
     if (count <= 0) return;
     const std::int32_t pos = position();
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    std::vector<std::uint8_t> copy(bytes, bytes + count);
-    keys_.EncipherSpan(plainPrefix_, pos, copy.data(), copy.size());
-    writePlain(copy.data(), count);
+    // The caller's bytes stay as they are, so they are enciphered in a copy: a ring of a
+    // few pieces, each written on another thread while the next is enciphered.
+    // Kept from call to call: a fresh buffer for every large write would be zeroed anew.
+    std::vector<std::uint8_t>& ring = writeRing_;
+    const std::size_t ringSize = std::min<std::size_t>(std::size_t(count), WriteRingPieces * CipherPiece);
+    if (ring.size() < ringSize) ring.assign(ringSize, 0);
+    const auto encipher = [&](std::size_t first, std::size_t last) {
+        std::uint8_t* slot = ring.data() + first % ringSize;
+        std::copy(bytes + first, bytes + last, slot);
+        keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), slot, last - first);
+        return slot;
+    };
+    if (std::size_t(count) <= CipherPiece) {
+        writePlain(encipher(0, std::size_t(count)), count);
+        return;
+    }
+    std::exception_ptr failure;
+    std::atomic<bool> failed{false};
+    ProduceAndFollow(
+        std::size_t(count), CipherPiece, ringSize,
+        [&](std::size_t first, std::size_t last) -> std::size_t {
+            if (failed.load()) return 0;  // a write failed: stop, the bytes before it stay written
+            encipher(first, last);
+            return last - first;
+        },
+        {[&](std::size_t first, std::size_t last) {
+            if (failure) return;
+            try {
+                writePlain(ring.data() + first % ringSize, std::int32_t(last - first));
+            } catch (...) {
+                failure = std::current_exception();
+                failed.store(true);
+            }
+        }});
+    if (failure) std::rethrow_exception(failure);
 }
 
 OpenFileRegistry& OpenFileRegistry::Instance() {

@@ -8,6 +8,7 @@
 #include "key_stream.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,9 +72,17 @@ public:
 
     std::int32_t plainPrefix() const { return plainPrefix_; }
 
+    // Lets observer see the bytes of every later read once they are deciphered, in order
+    // and on a thread of its own, while the next ones are still being deciphered. An empty
+    // observer ends that. The observer must not throw.
+    using ReadObserver = std::function<void(std::int64_t position, const std::uint8_t* bytes, std::size_t count)>;
+    void observeReads(ReadObserver observer) { readObserver_ = std::move(observer); }
+
 private:
     std::int32_t plainPrefix_;
     PasswordKeys keys_;  // serves reads and writes alike: the two key sets are always equal
+    ReadObserver readObserver_;
+    std::vector<std::uint8_t> writeRing_;  // the enciphered copies of a write's pieces
 };
 
 // Nonzero for an open file; 0 for none.

@@ -1,12 +1,15 @@
 // Converting a typed password to its CP936 bytes with iconv.
 #include "password_bytes.h"
 
+#include <algorithm>
 #include <iconv.h>
 
 namespace jiajiemi {
 
 std::optional<std::string> PasswordBytes(std::string_view utf8) {
-    if (utf8.empty()) return std::string();
+    // ASCII is the same in both; most passwords need no converter at all.
+    if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(utf8);
     const iconv_t converter = ::iconv_open("CP936", "UTF-8");
     if (converter == iconv_t(-1)) return std::nullopt;
 

@@ -1,9 +1,16 @@
 // The typed file operations, whole-file reading and writing, and the protected record.
 #include "protected_file.h"
 
+#include "parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
 #include <climits>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace jiajiemi {
 namespace {
@@ -259,15 +266,176 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
     });
 }
 
+namespace {
+
+// Reads the content's byte string into content and returns its digest text. Through a
+// KeyedFile the digest follows the deciphering piece by piece on a core of its own.
+DigestText ReadContent(FileHandle handle, ByteString& content) {
+    auto* keyed = dynamic_cast<KeyedFile*>(OpenFileRegistry::Instance().Find(handle));
+    std::int64_t contentStart = -1;
+    if (keyed) {
+        try {
+            contentStart = std::int64_t(keyed->position()) + 4;  // after the length
+        } catch (const FileError&) {
+        }
+    }
+    if (contentStart < 0) {
+        ReadData(handle, {&content});
+        return ComputeDigestText(content);
+    }
+    DigestContext digest;
+    digest.Start();
+    std::size_t digested = 0;
+    keyed->observeReads([&](std::int64_t position, const std::uint8_t* bytes, std::size_t count) {
+        const std::int64_t skip = std::clamp<std::int64_t>(contentStart - position, 0, std::int64_t(count));
+        digest.Update(bytes + skip, count - std::size_t(skip));
+        digested += count - std::size_t(skip);
+    });
+    ReadData(handle, {&content});
+    keyed->observeReads(nullptr);
+    // A failed read leaves the content empty, whatever the observer saw of it.
+    if (digested != content.size()) return ComputeDigestText(content);
+    char text[DigestTextLength + 1];
+    digest.Finish(text);
+    return DigestText(text, DigestTextLength);
+}
+
+constexpr std::int32_t ContentLengthOffset = 68;
+constexpr std::int32_t ContentOffset = 72;
+constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffset;
+// The content moves in pieces through a ring: each piece is enciphered and written while
+// the digest of an earlier one is computed on another core.
+constexpr std::size_t ContentPiece = std::size_t(4) << 20;
+constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
+constexpr std::size_t RingPieces = 4;
+
+// Writes a whole record, taking its content from read. The content goes first, to its own
+// place, and the length and header after it, once the content's digest is known: in a
+// temporary file nobody sees the order, and the bytes are those of a straight run.
+WriteOutcome WriteRecord(const std::string& path, std::string_view password, const ContentReader& read,
+                         std::size_t expectedLength, ReadFailure& readFailure) {
+    const DigestText passwordDigest = ComputeDigestText(password);
+    return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](FileHandle handle) {
+        PlainFile& file = *OpenFileRegistry::Instance().Find(handle);
+        DigestContext digest;
+        digest.Start();
+        // Pieces sized to the content expected, so that a small file costs little; a content
+        // that turns out longer still goes through, in small pieces.
+        const std::size_t piece = std::clamp<std::size_t>(expectedLength + 1, MinContentPiece, ContentPiece);
+        std::vector<std::uint8_t> ring(RingPieces * piece);
+        std::size_t length = 0;
+        // The digest and the writing (which enciphers) follow the reading on threads of
+        // their own. A write error stops the reading and is raised once all have stopped.
+        std::exception_ptr writeFailure;
+        std::atomic<bool> writeFailed{false};
+        try {
+            file.seek(ContentOffset, SeekOrigin::Begin);
+            length = ProduceAndFollow(
+                ContentLimit + piece, piece, ring.size(),
+                [&](std::size_t first, std::size_t last) -> std::size_t {
+                    if (writeFailed.load()) return 0;
+                    std::size_t got = 0;
+                    try {
+                        got = read(ring.data() + first % ring.size(), last - first);
+                    } catch (const FileError&) {
+                        readFailure = ReadFailure::Unreadable;
+                        throw;
+                    }
+                    if (first + got > ContentLimit) {  // a source that grew past 2 GiB meanwhile
+                        readFailure = ReadFailure::TooLarge;
+                        throw FileError(EFBIG, "content of 2^31 bytes or more");
+                    }
+                    return got;
+                },
+                {[&](std::size_t first, std::size_t last) { digest.Update(ring.data() + first % ring.size(), last - first); },
+                 [&](std::size_t first, std::size_t last) {
+                     if (writeFailure) return;
+                     try {
+                         file.write(ring.data() + first % ring.size(), std::int32_t(last - first));
+                     } catch (...) {
+                         writeFailure = std::current_exception();
+                         writeFailed.store(true);
+                     }
+                 }});
+            if (writeFailure) std::rethrow_exception(writeFailure);
+        } catch (...) {
+            return false;
+        }
+        char contentDigest[DigestTextLength + 1];
+        digest.Finish(contentDigest);
+        try {
+            file.seek(ContentLengthOffset, SeekOrigin::Begin);
+        } catch (const FileError&) {
+            return false;
+        }
+        if (!WriteData(handle, {std::int32_t(length)})) return false;
+        try {
+            file.seek(0, SeekOrigin::Begin);
+        } catch (const FileError&) {
+            return false;
+        }
+        return WriteData(handle, {ProtectedFileMagic}) && WriteText(handle, {passwordDigest}) &&
+               WriteText(handle, {std::string_view(contentDigest, DigestTextLength)});
+    });
+}
+
+}  // namespace
+
+WriteOutcome WriteWholeFile(const std::string& path, ByteString&& content) {
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    const WriteOutcome outcome = ReplaceFile(path, {}, 0, [&](FileHandle handle) {
+        PlainFile* file = OpenFileRegistry::Instance().Find(handle);
+        try {
+            for (std::size_t done = 0; done < content.size();) {
+                const std::size_t piece = std::min(ContentPiece, content.size() - done);
+                file->write(content.data() + done, std::int32_t(piece));
+                // The whole pages written so far are not needed again: give them back.
+                const auto start = reinterpret_cast<std::uintptr_t>(content.data() + done);
+                const std::uintptr_t first = (start + std::uintptr_t(pageSize) - 1) & ~std::uintptr_t(pageSize - 1);
+                const std::uintptr_t last = (start + piece) & ~std::uintptr_t(pageSize - 1);
+                if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+                done += piece;
+            }
+            return true;
+        } catch (const FileError&) {
+            return false;
+        }
+    });
+    content.clear();
+    content.shrink_to_fit();
+    return outcome;
+}
+
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
                                 std::span<const std::uint8_t> content) {
-    if (content.size() > std::size_t(INT32_MAX) - 72) return WriteOutcome::WriteFailed;
-    const DigestText passwordDigest = ComputeDigestText(password);
-    const DigestText contentDigest = ComputeDigestText(content);
-    return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](FileHandle handle) {
-        return WriteData(handle, {ProtectedFileMagic}) && WriteText(handle, {passwordDigest}) &&
-               WriteText(handle, {contentDigest}) && WriteData(handle, {content});
-    });
+    if (content.size() > ContentLimit) return WriteOutcome::WriteFailed;
+    std::size_t taken = 0;
+    ReadFailure ignored = ReadFailure::None;
+    return WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
+        const std::size_t n = std::min(count, content.size() - taken);
+        std::copy_n(content.data() + taken, n, buffer);
+        taken += n;
+        return n;
+    }, content.size(), ignored);
+}
+
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password) {
+    struct stat info {};
+    if (sourcePath.empty() || ::stat(sourcePath.c_str(), &info) != 0) return {ReadFailure::Unreadable, {}};
+    if (!S_ISREG(info.st_mode)) return {ReadFailure::NotRegularFile, {}};
+    if (info.st_size > std::int64_t(ContentLimit)) return {ReadFailure::TooLarge, {}};
+    PlainFile source;
+    try {
+        source.open(sourcePath, 1);
+    } catch (const FileError& error) {
+        const int code = error.code().value();
+        return {code == EISDIR || code == EINVAL ? ReadFailure::NotRegularFile : ReadFailure::Unreadable, {}};
+    }
+    FileEncryption result{ReadFailure::None, WriteOutcome::Written};
+    result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
+        return std::size_t(source.read(buffer, std::int32_t(count)));
+    }, std::size_t(info.st_size), result.readFailure);
+    return result;
 }
 
 RecordReading ReadProtectedFile(const std::string& path, std::string_view password) {
@@ -285,8 +453,8 @@ RecordReading ReadProtectedFile(const std::string& path, std::string_view passwo
     } else {
         const std::string storedContent = ReadText(handle, 32);
         // A content that cannot be read whole stays empty; the digest check then decides.
-        ReadData(handle, {&reading.content});
-        if (CompareText(storedContent.c_str(), ComputeDigestText(reading.content).c_str()) != 0) {
+        const DigestText contentDigest = ReadContent(handle, reading.content);
+        if (CompareText(storedContent.c_str(), contentDigest.c_str()) != 0) {
             reading.check = RecordCheck::Tampered;
             reading.content.clear();
         } else {

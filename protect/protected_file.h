@@ -14,6 +14,7 @@
 #include "replace_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -69,9 +70,28 @@ WholeFile ReadWholeFile(const std::string& path);
 // any existing file only once everything was written (see ReplaceFile).
 WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts);
 
+// The same for one content that the caller no longer needs: its memory is handed back to
+// the system piece by piece as it is written, so the new file's pages can take its place
+// instead of adding to it. content is empty afterwards.
+WriteOutcome WriteWholeFile(const std::string& path, ByteString&& content);
+
 // Writes a protected file of content under password (the password's bytes, as digested).
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
                                 std::span<const std::uint8_t> content);
+
+// Reads up to count bytes of a content into buffer and returns how many, fewer only at
+// its end; throws FileError when the content cannot be read.
+using ContentReader = std::function<std::size_t(std::uint8_t* buffer, std::size_t count)>;
+
+struct FileEncryption {
+    ReadFailure readFailure = ReadFailure::None;  // when not None, nothing was written
+    WriteOutcome written = WriteOutcome::Written;
+};
+
+// Writes the regular file at sourcePath as a protected file at path. The source is read
+// piece by piece and never held whole; the destination is replaced only at the end, so a
+// source that is its own destination keeps its content until the new file is complete.
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password);
 
 enum class RecordCheck {
     Passed,

@@ -101,7 +101,9 @@ WriteOutcome ReplaceFile(const std::string& destination, std::string_view passwo
     if (written) {
         try {
             PlainFile* file = OpenFileRegistry::Instance().Find(handle);
-            file->flush();
+            // An old file must not be lost to a crash before its replacement is on disk. A
+            // new file has nothing to lose, and is left to the system's own writeback.
+            if (exists) file->flush();
             file->close();
         } catch (const FileError&) {
             written = false;

@@ -1,6 +1,6 @@
 // Replacing a destination file whole: the new bytes go to a hidden temporary file in the
-// destination's own folder, which is flushed and renamed over the destination only once
-// everything was written. On any failure the temporary file is removed and an existing
+// destination's own folder, which is renamed over the destination only once everything
+// was written (and, when it replaces an existing file, flushed to disk). On any failure the temporary file is removed and an existing
 // destination keeps every byte it had.
 #pragma once
 

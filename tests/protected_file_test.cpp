@@ -62,6 +62,30 @@ TEST(ProtectedFile, RoundTripsAcrossBlocks) {
     }
 }
 
+// A large record, whose content goes through the pipeline in many pieces, is byte for byte
+// the record built in one piece in memory.
+TEST(ProtectedFile, LargeRecordMatchesTheOnePieceModel) {
+    TempDir dir;
+    ByteString content((9u << 20) + 4321);
+    for (std::size_t k = 0; k < content.size(); ++k) content[k] = std::uint8_t((k * 2654435761u) >> 13);
+    WriteBytes(dir / "source", content);
+    const FileEncryption encryption = EncryptFile(dir / "source", dir / "p", "secret");
+    ASSERT_EQ(encryption.readFailure, ReadFailure::None);
+    ASSERT_EQ(encryption.written, WriteOutcome::Written);
+
+    ByteString expected = {0x09, 0x50, 0x64, 0x45};
+    for (const std::string& text : {ComputeDigestText(std::string_view("secret")), ComputeDigestText(content)})
+        expected.insert(expected.end(), text.begin(), text.end());
+    for (int k = 0; k < 4; ++k) expected.push_back(std::uint8_t(content.size() >> (8 * k)));
+    expected.insert(expected.end(), content.begin(), content.end());
+    PasswordKeys("secret").EncipherSpan(4, 0, expected.data(), expected.size());
+    EXPECT_TRUE(ReadBytes(dir / "p") == expected);
+
+    const RecordReading reading = ReadProtectedFile(dir / "p", "secret");
+    EXPECT_EQ(reading.check, RecordCheck::Passed);
+    EXPECT_TRUE(reading.content == content);
+}
+
 // Each damaged record, and the check that must catch it.
 TEST(ProtectedFile, DamagedRecords) {
     // "hello\n" under "secret", and "plain text" under the empty password.

@@ -42,7 +42,7 @@ std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome
 
 CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     CommandOutcome outcome = CommandOutcome::Succeeded;
-    const std::optional<ByteString> content = CheckedContent(surface, outcome);
+    std::optional<ByteString> content = CheckedContent(surface, outcome);
     if (!content) return outcome;
 
     // The protected file is closed by now, so it may be chosen as the destination itself.
@@ -51,7 +51,7 @@ CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     WriteOutcome written;
     {
         BusyScope busy(surface);
-        written = WriteWholeFile(destination, {*content});
+        written = WriteWholeFile(destination, std::move(*content));
     }
     switch (written) {
     case WriteOutcome::OpenFailed:

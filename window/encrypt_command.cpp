@@ -80,24 +80,21 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = saveDialog.fileName;
 
-    ReadFailure readFailure;
-    WriteOutcome written = WriteOutcome::Written;
+    FileEncryption encryption;
     {
         BusyScope busy(surface);
-        // The source is read whole before the destination is touched, so that encrypting a
-        // file onto itself keeps its content.
-        const WholeFile source = ReadWholeFile(surface.FileNameText());
-        readFailure = source.failure;
-        if (readFailure == ReadFailure::None) written = WriteProtectedFile(destination, *password, source.bytes);
+        // The destination is replaced only once the new file is whole, so a file encrypted
+        // onto itself keeps its content.
+        encryption = EncryptFile(surface.FileNameText(), destination, *password);
     }
-    switch (readFailure) {
+    switch (encryption.readFailure) {
     case ReadFailure::None: break;
     case ReadFailure::NotRegularFile:
         return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceNotRegular);
     case ReadFailure::TooLarge: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceTooLarge);
     case ReadFailure::Unreadable: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceUnreadable);
     }
-    switch (written) {
+    switch (encryption.written) {
     case WriteOutcome::OpenFailed:
         return Report(surface, CommandOutcome::DestinationRefused, messages::EncryptedCreateFailed);
     case WriteOutcome::WriteFailed:
