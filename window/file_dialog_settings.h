@@ -12,6 +12,8 @@ enum class FileDialogKind { Open, Save };
 struct FileType {
     std::string description;
     std::string pattern;  // empty: the dialog shows every file for this type
+
+    bool operator==(const FileType&) const = default;
 };
 
 class FileDialogSettings {
