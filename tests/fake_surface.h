@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,12 +28,14 @@ public:
     std::vector<FileDialogSettings> dialogsShown;    // the settings each opening started from
     std::vector<Message> messages;
     int busy = 0;
+    std::function<void()> whileDialogOpen;  // runs while the save dialog is "open"
 
     std::string FileNameText() override { return fileName; }
     std::string PasswordText() override { return password; }
     FileDialogSettings& SaveDialog() override { return saveDialog; }
     bool OpenSaveDialog() override {
         dialogsShown.push_back(saveDialog);
+        if (whileDialogOpen) whileDialogOpen();
         if (answers.empty()) {
             ADD_FAILURE() << "save dialog opened with no answer scripted";
             return false;

@@ -1,0 +1,186 @@
+// Faults made real, each checked for what the user is told and what is on disk afterwards:
+// the source changing under the command, writes failing part way, no permission, and a
+// process killed while it writes.
+#include "child_process.h"
+#include "decrypt_command.h"
+#include "encrypt_command.h"
+#include "fake_surface.h"
+#include "messages.h"
+#include "protected_file.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace jiajiemi {
+namespace {
+
+using test::FakeSurface;
+using test::InChild;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
+
+// Runs body as an ordinary user when the tests run as root, who may write anything.
+int AsOrdinaryUser(const std::function<bool()>& body) {
+    return InChild([&] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
+        return body() ? 0 : 1;
+    });
+}
+
+class Faults : public testing::Test {
+protected:
+    TempDir dir;
+    FakeSurface surface;
+
+    void SetUp() override { std::filesystem::permissions(dir.path(), std::filesystem::perms::all); }
+
+    CommandOutcome Encrypt(const std::string& source, const std::string& destination) {
+        surface.fileName = source;
+        surface.password = "pw";
+        surface.answers.push_back(destination);
+        return RunEncryptCommand(surface);
+    }
+    CommandOutcome Decrypt(const std::string& source, const std::string& destination) {
+        surface.fileName = source;
+        surface.password = "pw";
+        surface.answers.push_back(destination);
+        return RunDecryptCommand(surface);
+    }
+};
+
+// The save dialog stands between the existence check and the read: the source can go or
+// change while it is open.
+TEST_F(Faults, SourceVanishesWhileTheDialogIsOpen) {
+    WriteBytes(dir / "source", "content");
+    surface.whileDialogOpen = [&] { std::filesystem::remove(dir / "source"); };
+    EXPECT_EQ(Encrypt(dir / "source", dir / "out"), CommandOutcome::SourceUnreadable);
+    EXPECT_EQ(surface.TakeMessage(), messages::SourceUnreadable);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST_F(Faults, SourceShrinksWhileTheDialogIsOpen) {
+    WriteBytes(dir / "source", "a longer content");
+    surface.whileDialogOpen = [&] { std::filesystem::resize_file(dir / "source", 4); };
+    EXPECT_EQ(Encrypt(dir / "source", dir / "out"), CommandOutcome::Succeeded);
+    surface.TakeMessage();
+    // What was there when it was read, whole and consistent.
+    EXPECT_EQ(ReadProtectedFile(dir / "out", "pw").content, Bytes("a lo"));
+}
+
+TEST_F(Faults, SourcesThatAreNoRegularFile) {
+    std::filesystem::create_symlink(dir / "gone", dir / "dangling");
+    mkfifo((dir / "fifo").c_str(), 0600);
+    struct Case {
+        std::string source;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {dir / "dangling", messages::SourceUnreadable},
+        {dir / "fifo", messages::SourceNotRegular},
+        {"/dev/null", messages::SourceNotRegular},
+        {"/dev/zero", messages::SourceNotRegular},
+        {dir.path().string(), messages::SourceNotRegular},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Encrypt(c.source, dir / "out"), CommandOutcome::SourceUnreadable) << c.source;
+        EXPECT_EQ(surface.TakeMessage(), c.message) << c.source;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << c.source;
+        surface.answers.clear();
+    }
+}
+
+TEST_F(Faults, UnreadableSourceAsAnOrdinaryUser) {
+    WriteBytes(dir / "secret", "content");
+    std::filesystem::permissions(dir / "secret", std::filesystem::perms::owner_read);
+    EXPECT_EQ(AsOrdinaryUser([&] {
+                  return Encrypt(dir / "secret", dir / "out") == CommandOutcome::SourceUnreadable &&
+                         surface.TakeMessage() == messages::SourceUnreadable;
+              }),
+              0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+TEST_F(Faults, DestinationsThatCannotBeWritten) {
+    WriteBytes(dir / "source", "new content");
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("new content")), WriteOutcome::Written);
+    WriteBytes(dir / "read-only", "old content");
+    std::filesystem::permissions(dir / "read-only", std::filesystem::perms(0444));
+    std::filesystem::create_directory(dir / "locked");
+    std::filesystem::permissions(dir / "locked", std::filesystem::perms(0555));
+    EXPECT_EQ(AsOrdinaryUser([&] {
+                  bool all = true;
+                  for (const std::string destination : {dir / "read-only", dir / "locked/new"}) {
+                      all = all && Encrypt(dir / "source", destination) == CommandOutcome::DestinationRefused &&
+                            surface.TakeMessage() == messages::EncryptedCreateFailed;
+                      all = all && Decrypt(dir / "p.e", destination) == CommandOutcome::DestinationRefused &&
+                            surface.TakeMessage() == messages::DecryptedCreateFailed;
+                  }
+                  return all;
+              }),
+              0);
+    EXPECT_EQ(ReadBytes(dir / "read-only"), Bytes("old content"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
+    EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// A length field that claims 4 GiB is a damaged file, not a request for 4 GiB of memory.
+TEST_F(Faults, LengthFieldClaimingFourGiB) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("abc")), WriteOutcome::Written);
+    ByteString bytes = ReadBytes(dir / "p.e");
+    for (int k = 0; k < 4; ++k) bytes[68 + std::size_t(k)] ^= std::uint8_t((0xffffffffu ^ 3u) >> (8 * k));
+    WriteBytes(dir / "p.e", bytes);
+    const int code = InChild([&] {
+#ifndef __SANITIZE_ADDRESS__  // the address sanitizer reserves far more than this up front
+        const rlimit memory{rlim_t(512) << 20, rlim_t(512) << 20};  // far below 4 GiB
+        setrlimit(RLIMIT_AS, &memory);
+#endif
+        return Decrypt(dir / "p.e", dir / "out") == CommandOutcome::Tampered && surface.TakeMessage() == messages::Tampered ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
+// Killed while it writes a large destination: the old destination is still whole, and what
+// is left is a hidden temporary file whose name says whose it is.
+TEST_F(Faults, KilledWhileWriting) {
+    const std::size_t size = std::size_t(96) << 20;
+    {
+        ByteString big(size);
+        for (std::size_t k = 0; k < size; k += 4096) big[k] = std::uint8_t(k >> 12);
+        WriteBytes(dir / "big", big);
+    }
+    WriteBytes(dir / "dest", "the old destination");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        Encrypt(dir / "big", dir / "dest");
+        _exit(0);
+    }
+    // Wait until the temporary file has some of the content, then kill.
+    std::string temporary;
+    for (int tries = 0; tries < 2000 && temporary.empty(); ++tries) {
+        for (const auto& name : dir.Leftovers()) {
+            struct stat info {};
+            if (stat((dir / name).c_str(), &info) == 0 && info.st_size > (1 << 20)) temporary = name;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_FALSE(temporary.empty()) << "the write finished before it could be killed";
+    EXPECT_EQ(ReadBytes(dir / "dest"), Bytes("the old destination"));
+    EXPECT_EQ(temporary.rfind(".dest.jiajiemi-", 0), 0u) << temporary;
+}
+
+}  // namespace
+}  // namespace jiajiemi
