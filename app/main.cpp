@@ -1,0 +1,67 @@
+// jiajiemi: makes the executable's folder the current directory, opens the window and runs
+// until it is closed. A window that cannot be created is reported on standard error with
+// exit code 1; nothing else is read from the command line or the environment.
+#include "decrypt_command.h"
+#include "encrypt_command.h"
+#include "main_window.h"
+#include "run_directory.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QPointer>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+class ToolCommands final : public jiajiemi::Commands {
+public:
+    void Encrypt(jiajiemi::CommandSurface& surface) override { jiajiemi::RunEncryptCommand(surface); }
+    void Decrypt(jiajiemi::CommandSurface& surface) override { jiajiemi::RunDecryptCommand(surface); }
+};
+
+QtMessageHandler qtHandler = nullptr;
+
+// Qt ends the process with abort() when it can reach no window system; say what happened
+// and leave with an ordinary error code instead.
+void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        qtHandler(type, context, message);
+        return;
+    }
+    std::fprintf(stderr, "jiajiemi: %s\njiajiemi: the window cannot be created (no usable display).\n",
+                 message.toLocal8Bit().constData());
+    std::_Exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const std::string runDirectory = jiajiemi::RunDirectory();
+    if (runDirectory.empty() || chdir(runDirectory.c_str()) != 0) {
+        std::fprintf(stderr, "jiajiemi: cannot change to the program's folder: %s\n", std::strerror(errno));
+    }
+
+    qtHandler = qInstallMessageHandler(StartupMessage);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(qtHandler);
+
+    QIcon icon;
+    for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/jiajiemi-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+
+    ToolCommands commands;
+    // The window deletes itself when closed, and closing the last window ends the loop.
+    QPointer<jiajiemi::MainWindow> window = new jiajiemi::MainWindow(commands);
+    window->WindowCreated(runDirectory);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    const int result = QApplication::exec();
+    delete window;  // still there when the loop ended before its deferred deletion
+    return result;
+}

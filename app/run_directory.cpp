@@ -1,0 +1,24 @@
+// The run directory from the executable's path. "/" is ASCII, so a byte search never
+// stops inside a multi-byte UTF-8 character.
+#include "run_directory.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace jiajiemi {
+
+std::string RunDirectoryOf(std::string_view executablePath) {
+    const std::size_t slash = executablePath.rfind('/');
+    if (slash == std::string_view::npos) return ".";
+    if (slash == 0) return "/";
+    return std::string(executablePath.substr(0, slash));
+}
+
+std::string RunDirectory() {
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return RunDirectoryOf(executable.native());
+}
+
+}  // namespace jiajiemi

@@ -1,0 +1,534 @@
+// The window as the user meets it: its controls, keys, drops, the two file dialogs it
+// builds from their settings, its message box and the commands' seam.
+#include "main_window.h"
+#include "qt_file_dialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrl>
+#include <QtTest>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace jiajiemi;
+
+namespace {
+
+// Records each command run, with the texts it found on the surface.
+class RecordingCommands : public Commands {
+public:
+    struct Call {
+        QString command;
+        std::string fileName;
+        std::string password;
+    };
+    std::vector<Call> calls;
+
+    void Encrypt(CommandSurface& surface) override { calls.push_back({"Encrypt", surface.FileNameText(), surface.PasswordText()}); }
+    void Decrypt(CommandSurface& surface) override { calls.push_back({"Decrypt", surface.FileNameText(), surface.PasswordText()}); }
+
+    QStringList Names() const {
+        QStringList names;
+        for (const Call& call : calls) names << call.command;
+        return names;
+    }
+};
+
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    RecordingCommands commands_;
+    QPointer<MainWindow> window_;
+    QPointer<QTimer> answerer_;
+    QTemporaryDir folder_;
+
+    template <typename T>
+    T* Find(const char* name) {
+        T* widget = window_->findChild<T*>(QString::fromUtf8(name));
+        if (!widget) qWarning("no control %s", name);
+        return widget;
+    }
+
+    // Runs answer on the next modal dialog of type T as soon as it shows. The flag tells
+    // whether it ever did.
+    template <typename T>
+    std::shared_ptr<bool> WhenShown(std::function<void(T*)> answer) {
+        auto shown = std::make_shared<bool>(false);
+        delete answerer_;
+        answerer_ = new QTimer(this);
+        answerer_->setInterval(10);
+        connect(answerer_, &QTimer::timeout, this, [this, shown, answer] {
+            auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible()) return;
+            answerer_->stop();
+            *shown = true;
+            answer(dialog);
+            // A dialog that the answer left open fails the test instead of hanging it.
+            QTimer::singleShot(5000, dialog, [dialog] {
+                if (!dialog->isVisible()) return;
+                qWarning("the answer left the dialog open");
+                static_cast<QDialog*>(dialog)->reject();
+            });
+        });
+        answerer_->start();
+        return shown;
+    }
+
+    // Types the path into the name field and presses OK, as a user would.
+    static void Confirm(QFileDialog* dialog, const QString& path) {
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(path);
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog checks the name here
+    }
+
+    QString MakeFile(const QString& name) {
+        const QString path = folder_.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly)) qWarning("cannot create %s", qPrintable(path));
+        return path;
+    }
+
+private slots:
+    void init() {
+        QVERIFY(folder_.isValid());
+        commands_.calls.clear();
+        window_ = new MainWindow(commands_);
+        window_->WindowCreated(QDir::currentPath().toStdString());
+        window_->show();
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+    }
+
+    void cleanup() {
+        delete answerer_;
+        delete window_;
+    }
+
+    void controls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("标签1") << "标签1" << "QLabel" << QRect(8, 16, 128, 16) << "选择欲加解密的文件名：";
+        QTest::newRow("文件名编辑框") << "文件名编辑框" << "QLineEdit" << QRect(6, 40, 122, 20) << "";
+        QTest::newRow("浏览按钮") << "浏览按钮" << "QPushButton" << QRect(141, 40, 30, 20) << "...";
+        QTest::newRow("标签2") << "标签2" << "QLabel" << QRect(8, 64, 88, 16) << "请输入密码：";
+        QTest::newRow("密码编辑框") << "密码编辑框" << "QLineEdit" << QRect(6, 85, 122, 20) << "";
+        QTest::newRow("加密") << "加密" << "QPushButton" << QRect(8, 120, 80, 32) << "加密(&E)";
+        QTest::newRow("解密") << "解密" << "QPushButton" << QRect(96, 120, 80, 32) << "解密(&D)";
+    }
+
+    void controls() {
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        QFETCH(QRect, place);
+        QFETCH(QString, text);
+
+        auto* control = window_->findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->metaObject()->className(), kind);
+        QCOMPARE(control->geometry(), place);
+        QVERIFY(control->isVisible());
+        QVERIFY(control->isEnabled());
+        QVERIFY(window_->rect().contains(control->geometry()));
+        QCOMPARE(control->font(), window_->font());
+
+        if (auto* label = qobject_cast<QLabel*>(control)) {
+            QCOMPARE(label->text(), text);
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+            QCOMPARE(label->focusPolicy(), Qt::NoFocus);
+            QVERIFY(!label->buddy());
+            QVERIFY2(label->fontMetrics().horizontalAdvance(text) <= place.width(), "text wider than its label");
+        } else if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            QCOMPARE(edit->text(), text);
+            QVERIFY(!edit->isReadOnly());
+            QCOMPARE(edit->maxLength(), 32767);  // Qt's largest: no limit of its own
+        } else if (auto* button = qobject_cast<QPushButton*>(control)) {
+            QCOMPARE(button->text(), text);
+            QVERIFY(!button->isDefault());
+            QVERIFY(!button->autoDefault());
+        }
+    }
+
+    void window() {
+        QCOMPARE(window_->windowTitle(), QStringLiteral("加解密工具："));
+        const Qt::WindowFlags flags = window_->windowFlags();
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QVERIFY(flags & Qt::WindowSystemMenuHint);
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowStaysOnTopHint));
+        QCOMPARE(window_->minimumSize(), window_->maximumSize());  // the user cannot resize it
+        QVERIFY(window_->autoFillBackground());
+        QCOMPARE(window_->palette().color(window_->backgroundRole()), window_->palette().color(QPalette::Button));
+    }
+
+    // The offscreen platform reports no frame, so the client area is the whole window.
+    void centredOnThePrimaryScreen() {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        const QRect outer = window_->frameGeometry();
+        QCOMPARE(outer.left() - screen.left(), (screen.width() - outer.width()) / 2);
+        QCOMPARE(outer.top() - screen.top(), (screen.height() - outer.height()) / 2);
+    }
+
+    void focusStartsInTheFileNameBox() { QCOMPARE(QApplication::focusWidget(), Find<QLineEdit>("文件名编辑框")); }
+
+    void tabCycle_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("visited");
+        QTest::newRow("Tab") << int(Qt::Key_Tab)
+                             << QStringList{"浏览按钮", "密码编辑框", "加密", "解密", "文件名编辑框", "浏览按钮"};
+        QTest::newRow("Shift+Tab") << int(Qt::Key_Backtab)
+                                   << QStringList{"解密", "加密", "密码编辑框", "浏览按钮", "文件名编辑框", "解密"};
+    }
+
+    void tabCycle() {
+        QFETCH(int, key);
+        QFETCH(QStringList, visited);
+        QStringList seen;
+        for (int i = 0; i < visited.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key),
+                            key == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
+            seen << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "(none)");
+        }
+        QCOMPARE(seen, visited);
+    }
+
+    void passwordShowsStarsAndReadsAsTyped() {
+        auto* box = Find<QLineEdit>("密码编辑框");
+        box->setFocus();
+        QTest::keyClicks(box, "s3cr&t Pw");
+        QCOMPARE(box->displayText(), QString(9, u'*'));
+        QCOMPARE(box->text(), QStringLiteral("s3cr&t Pw"));
+        QCOMPARE(Utf8(window_->PasswordText()), QStringLiteral("s3cr&t Pw"));
+        QCOMPARE(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box), int('*'));
+        // Characters that cannot be typed through QTest still read back as UTF-8.
+        box->setText(QStringLiteral("密码"));
+        QCOMPARE(window_->PasswordText(), std::string("\xE5\xAF\x86\xE7\xA0\x81"));
+        Find<QLineEdit>("文件名编辑框")->setText(QStringLiteral("/tmp/报告.txt"));
+        QCOMPARE(window_->FileNameText(), std::string("/tmp/\xE6\x8A\xA5\xE5\x91\x8A.txt"));
+    }
+
+    void keys_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QStringList>("calls");
+        const int alt = Qt::AltModifier;
+        QTest::newRow("Alt+E in the password box") << "密码编辑框" << int(Qt::Key_E) << alt << QStringList{"Encrypt"};
+        QTest::newRow("Alt+D in the password box") << "密码编辑框" << int(Qt::Key_D) << alt << QStringList{"Decrypt"};
+        QTest::newRow("Alt+E in the file-name box") << "文件名编辑框" << int(Qt::Key_E) << alt << QStringList{"Encrypt"};
+        QTest::newRow("Alt+D on the browse button") << "浏览按钮" << int(Qt::Key_D) << alt << QStringList{"Decrypt"};
+        QTest::newRow("Alt+X runs nothing") << "密码编辑框" << int(Qt::Key_X) << alt << QStringList{};
+        QTest::newRow("Enter in the password box") << "密码编辑框" << int(Qt::Key_Return) << 0 << QStringList{};
+        QTest::newRow("Enter in the file-name box") << "文件名编辑框" << int(Qt::Key_Return) << 0 << QStringList{};
+        QTest::newRow("Enter on 加密") << "加密" << int(Qt::Key_Return) << 0 << QStringList{};
+        QTest::newRow("keypad Enter on 解密") << "解密" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << QStringList{};
+    }
+
+    void keys() {
+        QFETCH(QString, focus);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QStringList, calls);
+
+        Find<QLineEdit>("文件名编辑框")->setText(QStringLiteral("/tmp/报告.txt"));
+        Find<QLineEdit>("密码编辑框")->setText(QStringLiteral("密码"));
+        auto* target = window_->findChild<QWidget*>(focus);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+        // An access key animates the click, which lands a moment later.
+        if (calls.isEmpty()) QTest::qWait(300);
+        QTRY_COMPARE(commands_.Names(), calls);
+        for (const RecordingCommands::Call& call : commands_.calls) {
+            QCOMPARE(Utf8(call.fileName), QStringLiteral("/tmp/报告.txt"));
+            QCOMPARE(Utf8(call.password), QStringLiteral("密码"));
+        }
+        QVERIFY(window_->isVisible());
+        QCOMPARE(QApplication::focusWidget(), target);  // nothing moved the focus
+    }
+
+    void clicksRunTheCommands() {
+        QTest::mouseClick(Find<QPushButton>("加密"), Qt::LeftButton);
+        QTest::mouseClick(Find<QPushButton>("解密"), Qt::LeftButton);
+        QCOMPARE(commands_.Names(), (QStringList{"Encrypt", "Decrypt"}));
+    }
+
+    void escapeCloses_data() {
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("文件名编辑框") << "文件名编辑框";
+        QTest::newRow("密码编辑框") << "密码编辑框";
+        QTest::newRow("加密") << "加密";
+    }
+
+    void escapeCloses() {
+        QFETCH(QString, focus);
+        auto* target = window_->findChild<QWidget*>(focus);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Escape);
+        QTRY_VERIFY(window_.isNull());  // closed and, like the close button, destroyed
+        QVERIFY(commands_.calls.empty());
+    }
+
+    void focusComesBackAfterDeactivation() {
+        auto* button = Find<QPushButton>("加密");
+        button->setFocus();
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        QCOMPARE(QApplication::focusWidget(), button);
+    }
+
+    void browse_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("cancel, empty box") << "" << false;
+        QTest::newRow("cancel, path typed") << "/somewhere/typed.txt" << false;
+        QTest::newRow("confirm, empty box") << "" << true;
+        QTest::newRow("confirm, path typed") << "/somewhere/typed.txt" << true;
+    }
+
+    void browse() {
+        QFETCH(QString, before);
+        QFETCH(bool, confirm);
+        const QString chosen = MakeFile(QStringLiteral("报告 1.txt"));
+        auto* box = Find<QLineEdit>("文件名编辑框");
+        box->setText(before);
+
+        const auto shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            if (!confirm) return dialog->reject();
+            Confirm(dialog, chosen);
+        });
+        QTest::mouseClick(Find<QPushButton>("浏览按钮"), Qt::LeftButton);
+
+        QVERIFY(*shown);
+        QCOMPARE(box->text(), confirm ? chosen : before);
+        QCOMPARE(Utf8(window_->OpenDialog().fileName), confirm ? chosen : QString());
+        QVERIFY(commands_.calls.empty());
+    }
+
+    void secondBrowseStartsFromTheFirstChoice() {
+        const QString first = MakeFile(QStringLiteral("第一.txt"));
+        auto shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            Confirm(dialog, first);
+        });
+        window_->Browse();
+        QVERIFY(*shown);
+
+        QString startedIn;
+        QStringList startedWith;
+        shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            startedIn = dialog->directory().absolutePath();
+            startedWith = dialog->selectedFiles();
+            dialog->reject();
+        });
+        window_->Browse();
+        QVERIFY(*shown);
+        QCOMPARE(startedIn, QDir(folder_.path()).absolutePath());
+        QCOMPARE(startedWith, QStringList{first});
+        QCOMPARE(Find<QLineEdit>("文件名编辑框")->text(), first);
+    }
+
+    // What each setting becomes in the dialog that is shown.
+    void dialogFromSettings_data() {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("filterIndex");
+        QTest::addColumn<QString>("suffix");
+        QTest::addColumn<bool>("askToOverwrite");
+        QTest::addColumn<QStringList>("nameFilters");
+        QTest::addColumn<QString>("selectedFilter");  // as shown: the patterns are hidden
+
+        QTest::newRow("save, filter without pattern")
+            << true << "易语言源文件（*.e）" << 0 << "e" << true << QStringList{"易语言源文件（*.e） (*)"}
+            << "易语言源文件（*.e）";
+        QTest::newRow("save, second type preselected")
+            << true << "Text|*.txt;*.log|Pictures|*.png" << 1 << "" << false
+            << QStringList{"Text (*.txt *.log)", "Pictures (*.png)"} << "Pictures";
+        QTest::newRow("save, index past the types")
+            << true << "Text|*.txt|Pictures|*.png" << 5 << "" << true
+            << QStringList{"Text (*.txt)", "Pictures (*.png)"} << "Text";
+        QTest::newRow("open, no filter") << false << "" << 0 << "" << true << QStringList{"All Files (*)"}
+                                         << "All Files";
+    }
+
+    void dialogFromSettings() {
+        QFETCH(bool, save);
+        QFETCH(QString, filter);
+        QFETCH(int, filterIndex);
+        QFETCH(QString, suffix);
+        QFETCH(bool, askToOverwrite);
+        QFETCH(QStringList, nameFilters);
+        QFETCH(QString, selectedFilter);
+
+        FileDialogSettings& settings = save ? window_->SaveDialog() : window_->OpenDialog();
+        settings.filter = filter.toStdString();
+        settings.setInitialFilterIndex(filterIndex);
+        settings.defaultSuffix = suffix.toStdString();
+        settings.askToOverwrite = askToOverwrite;
+        settings.fileName = MakeFile(QStringLiteral("起点.txt")).toStdString();
+
+        Qt::WindowModality modality = Qt::NonModal;
+        QString title, directory, defaultSuffix, selectedNameFilter;
+        QStringList filters, selected;
+        QFileDialog::AcceptMode acceptMode{};
+        QFileDialog::FileMode fileMode{};
+        bool confirmsOverwrite = false;
+        const auto shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            modality = dialog->windowModality();
+            title = dialog->windowTitle();
+            directory = dialog->directory().absolutePath();
+            defaultSuffix = dialog->defaultSuffix();
+            filters = dialog->nameFilters();
+            selectedNameFilter = dialog->selectedNameFilter();
+            selected = dialog->selectedFiles();
+            acceptMode = dialog->acceptMode();
+            fileMode = dialog->fileMode();
+            confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+            dialog->reject();
+        });
+        const std::string before = settings.fileName;
+        const bool confirmed = save ? window_->OpenSaveDialog() : (window_->Browse(), false);
+
+        QVERIFY(*shown);
+        QVERIFY(!confirmed);
+        QCOMPARE(settings.fileName, before);
+        QCOMPARE(modality, Qt::ApplicationModal);
+        QCOMPARE(title, save ? QStringLiteral("请输入欲保存到的文件名：") : QStringLiteral("请输入欲加解密的文件名："));
+        QCOMPARE(acceptMode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        QCOMPARE(fileMode, save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        QCOMPARE(confirmsOverwrite, save && askToOverwrite);
+        QCOMPARE(defaultSuffix, suffix);
+        QCOMPARE(filters, nameFilters);
+        QCOMPARE(selectedNameFilter, selectedFilter);
+        QCOMPARE(directory, QDir(folder_.path()).absolutePath());
+        QCOMPARE(selected, QStringList{Utf8(before)});
+    }
+
+    void openDialogStartsInTheRunDirectory() {
+        window_->WindowCreated(folder_.path().toStdString());
+        QCOMPARE(Utf8(window_->OpenDialog().initialFolder), folder_.path());
+        QString directory;
+        const auto shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
+            directory = dialog->directory().absolutePath();
+            dialog->reject();
+        });
+        window_->Browse();
+        QVERIFY(*shown);
+        QCOMPARE(directory, QDir(folder_.path()).absolutePath());
+    }
+
+    void message_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("icon");
+        QTest::newRow("error") << int(MessageStyle::Error) << int(QMessageBox::Critical);
+        QTest::newRow("information") << int(MessageStyle::Information) << int(QMessageBox::Information);
+    }
+
+    void message() {
+        QFETCH(int, style);
+        QFETCH(int, icon);
+        int shownIcon = -1;
+        QString caption, text;
+        QWidget* parent = window_;
+        Qt::WindowModality modality{};
+        QList<QAbstractButton*> buttons;
+        const auto shown = WhenShown<QMessageBox>([&](QMessageBox* box) {
+            shownIcon = box->icon();
+            caption = box->windowTitle();
+            text = box->text();
+            parent = box->parentWidget();
+            modality = box->windowModality();
+            buttons = box->buttons();
+            box->button(QMessageBox::Ok)->click();
+        });
+        window_->ShowMessage("创建加密文件“/tmp/<b>a</b>.e”成功！", MessageStyle(style));
+        QVERIFY(*shown);
+        QCOMPARE(shownIcon, icon);
+        QCOMPARE(caption, QStringLiteral("Zaltor出品"));
+        QCOMPARE(text, QStringLiteral("创建加密文件“/tmp/<b>a</b>.e”成功！"));
+        QCOMPARE(parent, nullptr);
+        QCOMPARE(modality, Qt::ApplicationModal);
+        QCOMPARE(buttons.size(), 1);
+    }
+
+    void busyCursorWhileWorking() {
+        window_->BeginWork();
+        QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        window_->EndWork();
+        QVERIFY(!QGuiApplication::overrideCursor());
+    }
+
+    void drop_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("taken");
+        const QUrl file = QUrl::fromLocalFile(QStringLiteral("/tmp/加密 文件#1.txt"));
+        const QUrl web(QStringLiteral("https://example.org/a.txt"));
+        QTest::newRow("on the file-name box") << "文件名编辑框" << QList<QUrl>{file} << true;
+        QTest::newRow("on the password box") << "密码编辑框" << QList<QUrl>{file} << true;
+        QTest::newRow("on a button") << "加密" << QList<QUrl>{file} << true;
+        QTest::newRow("first local file of several") << "文件名编辑框" << QList<QUrl>{web, file} << true;
+        QTest::newRow("web address refused") << "文件名编辑框" << QList<QUrl>{web} << false;
+    }
+
+    void drop() {
+        QFETCH(QString, target);
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, taken);
+        auto* fileBox = Find<QLineEdit>("文件名编辑框");
+        auto* passwordBox = Find<QLineEdit>("密码编辑框");
+        fileBox->setText(QStringLiteral("before"));
+        passwordBox->setText(QStringLiteral("pw"));
+
+        QMimeData data;
+        data.setUrls(urls);  // file managers send the addresses as text too
+        data.setText(urls.front().toString());
+        // Delivered as the window system would: to the control under the pointer, and to
+        // its parent when the control does not take drops.
+        QWidget* receiver = window_->findChild<QWidget*>(target);
+        const QPoint centre = receiver->rect().center();
+        while (!receiver->acceptDrops()) receiver = receiver->parentWidget();
+        const QPoint at = window_->findChild<QWidget*>(target)->mapTo(receiver, centre);
+
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(receiver, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        if (taken) {
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(receiver, &drop);
+        }
+        QCOMPARE(fileBox->text(), taken ? QStringLiteral("/tmp/加密 文件#1.txt") : QStringLiteral("before"));
+        QCOMPARE(passwordBox->text(), QStringLiteral("pw"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,53 @@
+// Start-up of the window program: the run directory from the executable's path, and a
+// clear failure when no display can be reached.
+#include "run_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace jiajiemi {
+namespace {
+
+struct RunDirectoryCase {
+    const char* executable;
+    const char* directory;
+};
+
+class RunDirectoryTest : public testing::TestWithParam<RunDirectoryCase> {};
+
+TEST_P(RunDirectoryTest, IsTheExecutablesFolder) {
+    EXPECT_EQ(RunDirectoryOf(GetParam().executable), GetParam().directory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, RunDirectoryTest,
+                         testing::Values(RunDirectoryCase{"/usr/local/bin/jiajiemi", "/usr/local/bin"},
+                                         RunDirectoryCase{"/jiajiemi", "/"},
+                                         RunDirectoryCase{"/opt/加解密/工具", "/opt/加解密"},
+                                         RunDirectoryCase{"/home/a b/build/app/jiajiemi", "/home/a b/build/app"},
+                                         RunDirectoryCase{"jiajiemi", "."}));
+
+TEST(RunDirectoryTest, OfThisProcessHoldsThisTest) {
+    const std::string directory = RunDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_EQ(access((directory + "/startup_test").c_str(), X_OK), 0) << directory;
+}
+
+TEST(StartupTest, WithoutADisplayTheWindowProgramSaysSoAndFails) {
+    const std::string log = testing::TempDir() + "jiajiemi-startup.log";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" JIAJIEMI_APP "' 2>'" + log + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal instead of an exit code";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::stringstream text;
+    text << std::ifstream(log).rdbuf();
+    EXPECT_NE(text.str().find("the window cannot be created"), std::string::npos) << text.str();
+}
+
+}  // namespace
+}  // namespace jiajiemi

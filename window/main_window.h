@@ -1,0 +1,77 @@
+// The tool's one window: the file-name and password boxes, the browse button, the two
+// command buttons and the two file dialogs; it is the commands' surface as well.
+#pragma once
+
+#include "command_surface.h"
+#include "commands.h"
+#include "file_dialog_settings.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPushButton;
+
+namespace jiajiemi {
+
+class MainWindow : public QWidget, public CommandSurface {
+    Q_OBJECT
+
+public:
+    // The outer size wanted when the window manager reports its frame.
+    static constexpr QSize kOuterSize{184, 193};
+    // The client area that holds every control; it is never made smaller than this.
+    static constexpr QSize kSmallestClient{178, 160};
+
+    // Creates the window hidden, with its controls; the commands run on clicks.
+    explicit MainWindow(Commands& commands, QWidget* parent = nullptr);
+
+    // The window-created event: the open dialog starts in the run directory.
+    void WindowCreated(const std::string& runDirectory);
+
+    // 选择打开, the open dialog behind the browse button.
+    FileDialogSettings& OpenDialog() { return openDialog_; }
+
+    // Browse: fills 文件名编辑框 from 选择打开 when the user confirms a name.
+    void Browse();
+
+    std::string FileNameText() override;
+    std::string PasswordText() override;
+    FileDialogSettings& SaveDialog() override { return saveDialog_; }
+    bool OpenSaveDialog() override;
+    void ShowMessage(const std::string& text, MessageStyle style) override;
+    void BeginWork() override;
+    void EndWork() override;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateControls();
+    void FitFontToControls();
+    void FitToFrame();
+    void CentreOnScreen();
+    // A local file path from a drop, or empty when the drop carries none.
+    static QString DroppedLocalFile(const QMimeData* data);
+
+    Commands& commands_;
+    QLabel* fileLabel_ = nullptr;          // 标签1
+    QLineEdit* fileNameBox_ = nullptr;     // 文件名编辑框
+    QPushButton* browseButton_ = nullptr;  // 浏览按钮
+    QLabel* passwordLabel_ = nullptr;      // 标签2
+    QLineEdit* passwordBox_ = nullptr;     // 密码编辑框
+    QPushButton* encryptButton_ = nullptr; // 加密
+    QPushButton* decryptButton_ = nullptr; // 解密
+    FileDialogSettings openDialog_;        // 选择打开
+    FileDialogSettings saveDialog_;        // 选择写出
+    QPoint placedAt_;                      // where the window was centred, while not yet moved
+    bool frameKnown_ = false;
+};
+
+}  // namespace jiajiemi
