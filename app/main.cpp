@@ -42,8 +42,12 @@ void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 
 int main(int argc, char* argv[]) {
     const std::string runDirectory = jiajiemi::RunDirectory();
-    if (runDirectory.empty() || chdir(runDirectory.c_str()) != 0) {
-        std::fprintf(stderr, "jiajiemi: cannot change to the program's folder: %s\n", std::strerror(errno));
+    // Relative paths typed into the window are taken from here; without it they are taken
+    // from wherever the program was started, which is worth a line but not a refusal.
+    if (runDirectory.empty()) {
+        std::fputs("jiajiemi: cannot find the program's folder\n", stderr);
+    } else if (chdir(runDirectory.c_str()) != 0) {
+        std::fprintf(stderr, "jiajiemi: cannot change to %s: %s\n", runDirectory.c_str(), std::strerror(errno));
     }
 
     qtHandler = qInstallMessageHandler(StartupMessage);
