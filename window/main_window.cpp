@@ -5,8 +5,6 @@
 #include "qt_file_dialog.h"
 
 #include <QApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -14,13 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
-#include <QUrl>
 #include <QWindow>
 
 #include <algorithm>
@@ -80,7 +76,6 @@ MainWindow::MainWindow(Commands& commands, QWidget* parent)
       saveDialog_(FileDialogKind::Save, "请输入欲保存到的文件名：") {
     setWindowTitle(QStringLiteral("加解密工具："));
     setAttribute(Qt::WA_DeleteOnClose);
-    setAcceptDrops(true);
 
     QPalette colours = palette();
     colours.setColor(QPalette::Window, colours.color(QPalette::Button));
@@ -115,9 +110,9 @@ void MainWindow::CreateControls() {
     encryptButton_ = MakeButton(this, "加密", QStringLiteral("加密(&E)"), {8, 120, 80, 32});
     decryptButton_ = MakeButton(this, "解密", QStringLiteral("解密(&D)"), {96, 120, 80, 32});
 
-    // A dropped file fills the file-name box, wherever it lands.
-    fileNameBox_->installEventFilter(this);
-    passwordBox_->installEventFilter(this);
+    // The boxes take typing and pasting only, as the window handles no drop.
+    fileNameBox_->setAcceptDrops(false);
+    passwordBox_->setAcceptDrops(false);
 
     setTabOrder(fileNameBox_, browseButton_);
     setTabOrder(browseButton_, passwordBox_);
@@ -220,48 +215,5 @@ void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
 void MainWindow::BeginWork() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
 
 void MainWindow::EndWork() { QGuiApplication::restoreOverrideCursor(); }
-
-QString MainWindow::DroppedLocalFile(const QMimeData* data) {
-    if (!data || !data->hasUrls()) return {};
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) return url.toLocalFile();
-    }
-    return {};
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    switch (event->type()) {
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-        case QEvent::Drop: {
-            // Plain text drops into a box as usual; addresses only as a local file's path,
-            // so that no "file://" or web address ends up in either box.
-            auto* drop = static_cast<QDropEvent*>(event);
-            if (!drop->mimeData()->hasUrls()) break;
-            const QString path = DroppedLocalFile(drop->mimeData());
-            if (path.isEmpty()) {
-                drop->ignore();
-                return true;
-            }
-            if (event->type() == QEvent::Drop) fileNameBox_->setText(path);
-            drop->acceptProposedAction();
-            return true;
-        }
-        default:
-            break;
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (!DroppedLocalFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
-}
-
-void MainWindow::dropEvent(QDropEvent* event) {
-    const QString path = DroppedLocalFile(event->mimeData());
-    if (path.isEmpty()) return;
-    fileNameBox_->setText(path);
-    event->acceptProposedAction();
-}
 
 }  // namespace jiajiemi

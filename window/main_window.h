@@ -12,7 +12,6 @@
 
 class QLabel;
 class QLineEdit;
-class QMimeData;
 class QPushButton;
 
 namespace jiajiemi {
@@ -48,17 +47,12 @@ public:
 
 protected:
     bool event(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
 
 private:
     void CreateControls();
     void FitFontToControls();
     void FitToFrame();
     void CentreOnScreen();
-    // A local file path from a drop, or empty when the drop carries none.
-    static QString DroppedLocalFile(const QMimeData* data);
 
     Commands& commands_;
     QLabel* fileLabel_ = nullptr;          // 标签1
