@@ -1,6 +1,7 @@
 // jiajiemi: makes the executable's folder the current directory, opens the window and runs
-// until it is closed. A window that cannot be created is reported on standard error with
-// exit code 1; nothing else is read from the command line or the environment.
+// until it is closed. One argument, the path of a file to open, fills the file-name box.
+// A window that cannot be created is reported on standard error with exit code 1; nothing
+// else is read from the command line or the environment.
 #include "decrypt_command.h"
 #include "encrypt_command.h"
 #include "main_window.h"
@@ -41,6 +42,11 @@ void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    std::string startFolder;
+    if (char* folder = getcwd(nullptr, 0)) {
+        startFolder = folder;
+        std::free(folder);
+    }
     const std::string runDirectory = jiajiemi::RunDirectory();
     // Relative paths typed into the window are taken from here; without it they are taken
     // from wherever the program was started, which is worth a line but not a refusal.
@@ -51,8 +57,9 @@ int main(int argc, char* argv[]) {
     }
 
     qtHandler = qInstallMessageHandler(StartupMessage);
-    QApplication application(argc, argv);
+    QApplication application(argc, argv);  // takes its own options out of argv
     qInstallMessageHandler(qtHandler);
+    const std::string startingFile = jiajiemi::StartingFileName({argv + 1, argv + argc}, startFolder);
 
     QIcon icon;
     for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/jiajiemi-%1.png").arg(size), QSize(size, size));
@@ -62,6 +69,7 @@ int main(int argc, char* argv[]) {
     // The window deletes itself when closed, and closing the last window ends the loop.
     QPointer<jiajiemi::MainWindow> window = new jiajiemi::MainWindow(commands);
     window->WindowCreated(runDirectory);
+    if (!startingFile.empty()) window->SetFileNameText(startingFile);
     window->show();
     window->raise();
     window->activateWindow();

@@ -21,4 +21,11 @@ std::string RunDirectory() {
     return RunDirectoryOf(executable.native());
 }
 
+std::string StartingFileName(const std::vector<std::string>& arguments, const std::string& startFolder) {
+    if (arguments.size() != 1 || arguments.front().empty()) return {};
+    const std::string& path = arguments.front();
+    if (path.front() == '/' || startFolder.empty()) return path;
+    return startFolder + (startFolder.back() == '/' ? "" : "/") + path;
+}
+
 }  // namespace jiajiemi

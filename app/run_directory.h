@@ -1,8 +1,10 @@
-// The run directory: the folder of the program's own executable.
+// The run directory, the folder of the program's own executable, and the file the
+// program was asked to open.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace jiajiemi {
 
@@ -12,5 +14,10 @@ std::string RunDirectoryOf(std::string_view executablePath);
 
 // The run directory of this process, from /proc/self/exe; empty when it cannot be read.
 std::string RunDirectory();
+
+// The file a file manager asked the window to open ("Open with", or %f of the desktop
+// entry): the one argument, made absolute against the folder the program was started
+// in, since start-up then moves to the run directory. Empty unless there is exactly one.
+std::string StartingFileName(const std::vector<std::string>& arguments, const std::string& startFolder);
 
 }  // namespace jiajiemi

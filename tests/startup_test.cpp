@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,23 @@ TEST(RunDirectoryTest, OfThisProcessHoldsThisTest) {
     const std::string directory = RunDirectory();
     ASSERT_FALSE(directory.empty());
     EXPECT_EQ(access((directory + "/startup_test").c_str(), X_OK), 0) << directory;
+}
+
+TEST(StartupTest, StartingFileName) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string startFolder;
+        std::string file;
+    };
+    const Case cases[] = {
+        {{}, "/home/u", ""},
+        {{"/tmp/报告.txt"}, "/home/u", "/tmp/报告.txt"},
+        {{"报告.txt"}, "/home/u", "/home/u/报告.txt"},
+        {{"a/b.e"}, "/", "/a/b.e"},
+        {{"a.txt", "b.txt"}, "/home/u", ""},
+        {{""}, "/home/u", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(StartingFileName(c.arguments, c.startFolder), c.file);
 }
 
 TEST(StartupTest, WithoutADisplayTheWindowProgramSaysSoAndFails) {

@@ -197,6 +197,8 @@ void MainWindow::Browse() {
     if (OpenFileDialog(openDialog_, this)) fileNameBox_->setText(QString::fromStdString(openDialog_.fileName));
 }
 
+void MainWindow::SetFileNameText(const std::string& path) { fileNameBox_->setText(QString::fromStdString(path)); }
+
 std::string MainWindow::FileNameText() { return fileNameBox_->text().toStdString(); }
 
 std::string MainWindow::PasswordText() { return passwordBox_->text().toStdString(); }

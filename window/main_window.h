@@ -37,6 +37,9 @@ public:
     // Browse: fills 文件名编辑框 from 选择打开 when the user confirms a name.
     void Browse();
 
+    // Fills 文件名编辑框, as for a file the program was asked to open.
+    void SetFileNameText(const std::string& path);
+
     std::string FileNameText() override;
     std::string PasswordText() override;
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
