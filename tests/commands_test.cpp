@@ -122,6 +122,7 @@ TEST_F(Commands, EncryptSucceedsWithTheExactMessage) {
     EXPECT_EQ(surface.TakeMessage(&style), "创建加密文件“" + (dir / "out.e") + "”成功！");
     EXPECT_EQ(style, MessageStyle::Information);
     EXPECT_EQ(surface.busy, 0);
+    EXPECT_EQ(surface.works, 1);  // the reading and writing ran as the surface's work
     const RecordReading reading = ReadProtectedFile(dir / "out.e", "secret");
     EXPECT_EQ(reading.check, RecordCheck::Passed);
     EXPECT_EQ(reading.content, Bytes("hello\n"));

@@ -27,13 +27,23 @@ public:
     std::deque<std::optional<std::string>> answers;  // each opening takes one; nothing = cancel
     std::vector<FileDialogSettings> dialogsShown;    // the settings each opening started from
     std::vector<Message> messages;
-    int busy = 0;
+    int busy = 0;   // inside DoWork now
+    int works = 0;  // DoWork calls that ended
     std::function<void()> whileDialogOpen;  // runs while the save dialog is "open"
 
-    std::string FileNameText() override { return fileName; }
-    std::string PasswordText() override { return password; }
+    // The work of a command runs on another thread in the window: it must not come back
+    // to the surface.
+    std::string FileNameText() override {
+        EXPECT_EQ(busy, 0) << "the surface read from inside the work";
+        return fileName;
+    }
+    std::string PasswordText() override {
+        EXPECT_EQ(busy, 0) << "the surface read from inside the work";
+        return password;
+    }
     FileDialogSettings& SaveDialog() override { return saveDialog; }
     bool OpenSaveDialog() override {
+        EXPECT_EQ(busy, 0) << "a dialog from inside the work";
         dialogsShown.push_back(saveDialog);
         if (whileDialogOpen) whileDialogOpen();
         if (answers.empty()) {
@@ -47,11 +57,15 @@ public:
         return true;
     }
     void ShowMessage(const std::string& text, MessageStyle style) override {
-        EXPECT_EQ(busy, 0) << "a message while the busy cursor shows";
+        EXPECT_EQ(busy, 0) << "a message while the command is still at work";
         messages.push_back({text, style});
     }
-    void BeginWork() override { ++busy; }
-    void EndWork() override { --busy; }
+    void DoWork(const std::function<void()>& work) override {
+        ++busy;
+        work();
+        --busy;
+        ++works;
+    }
 
     // The one message shown since the last call, or "" when there was none.
     std::string TakeMessage(MessageStyle* style = nullptr) {

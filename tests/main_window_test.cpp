@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -19,7 +20,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -476,12 +479,51 @@ private slots:
         QCOMPARE(buttons.size(), 1);
     }
 
-    void busyCursorWhileWorking() {
-        window_->BeginWork();
-        QVERIFY(QGuiApplication::overrideCursor());
-        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        window_->EndWork();
+    // The heavy part of a command runs off the window's thread: the window goes on with its
+    // events, shows a busy cursor and, after half a second, a modal box, and takes no
+    // input meanwhile, so no second command can start.
+    void workRunsBesideTheWindow() {
+        std::thread::id workThread;
+        int ticks = 0;
+        bool waitCursor = false;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&] {
+            ++ticks;
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            waitCursor = waitCursor || (cursor && cursor->shape() == Qt::WaitCursor);
+        });
+        ticker.start(20);
+        bool boxShown = false;
+        QTimer::singleShot(300, this, [this] {
+            QTest::mouseClick(Find<QPushButton>("加密"), Qt::LeftButton);
+            QTest::keyClick(Find<QLineEdit>("密码编辑框"), Qt::Key_D, Qt::AltModifier);
+        });
+        QTimer::singleShot(800, this, [&] {
+            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            boxShown = box && box->isVisible();
+        });
+
+        window_->DoWork([&] {
+            workThread = std::this_thread::get_id();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        });
+
+        QVERIFY(workThread != std::thread::id() && workThread != std::this_thread::get_id());
+        QVERIFY2(ticks > 20, qPrintable(QString::number(ticks)));
+        QVERIFY(waitCursor);
+        QVERIFY(boxShown);
         QVERIFY(!QGuiApplication::overrideCursor());
+        QVERIFY(commands_.calls.empty());
+        QVERIFY(window_->isVisible());
+    }
+
+    void shortWorkShowsNoBox() {
+        bool boxShown = false;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] { boxShown = boxShown || QApplication::activeModalWidget(); });
+        watcher.start(5);
+        window_->DoWork([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+        QVERIFY(!boxShown);
     }
 
     void noControlTakesDrops() {

@@ -16,16 +16,4 @@ CommandOutcome Report(CommandSurface& surface, CommandOutcome outcome, std::stri
 // The password's bytes, or nothing after telling the user it cannot be used.
 std::optional<std::string> ReadPassword(CommandSurface& surface);
 
-// Keeps the surface busy for the life of the object.
-class BusyScope {
-public:
-    explicit BusyScope(CommandSurface& surface) : surface_(surface) { surface_.BeginWork(); }
-    ~BusyScope() { surface_.EndWork(); }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    CommandSurface& surface_;
-};
-
 }  // namespace jiajiemi

@@ -4,6 +4,7 @@
 
 #include "file_dialog_settings.h"
 
+#include <functional>
 #include <string>
 
 namespace jiajiemi {
@@ -42,9 +43,10 @@ public:
     // One message box captioned "Zaltor出品" with one OK button.
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;
 
-    // The command is about to read, encipher or write; the window shows that it is busy.
-    virtual void BeginWork() {}
-    virtual void EndWork() {}
+    // Runs the heavy part of a command: reading, enciphering and writing files. The window
+    // runs it off its own thread, so that it keeps repainting and shows that it is busy,
+    // while input stays blocked as a modal dialog blocks it. work never touches the surface.
+    virtual void DoWork(const std::function<void()>& work) { work(); }
 };
 
 }  // namespace jiajiemi

@@ -15,11 +15,9 @@ std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome
         outcome = CommandOutcome::PasswordNotEncodable;
         return std::nullopt;
     }
+    const std::string source = surface.FileNameText();
     RecordReading reading;
-    {
-        BusyScope busy(surface);
-        reading = ReadProtectedFile(surface.FileNameText(), *password);
-    }
+    surface.DoWork([&] { reading = ReadProtectedFile(source, *password); });
     switch (reading.check) {
     case RecordCheck::Passed: return std::move(reading.content);
     case RecordCheck::OpenFailed:
@@ -49,10 +47,7 @@ CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    {
-        BusyScope busy(surface);
-        written = WriteWholeFile(destination, std::move(*content));
-    }
+    surface.DoWork([&] { written = WriteWholeFile(destination, std::move(*content)); });
     switch (written) {
     case WriteOutcome::OpenFailed:
         return Report(surface, CommandOutcome::DestinationRefused, messages::DecryptedCreateFailed);

@@ -80,13 +80,11 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = saveDialog.fileName;
 
+    // The destination is replaced only once the new file is whole, so a file encrypted
+    // onto itself keeps its content.
+    const std::string source = surface.FileNameText();
     FileEncryption encryption;
-    {
-        BusyScope busy(surface);
-        // The destination is replaced only once the new file is whole, so a file encrypted
-        // onto itself keeps its content.
-        encryption = EncryptFile(surface.FileNameText(), destination, *password);
-    }
+    surface.DoWork([&] { encryption = EncryptFile(source, destination, *password); });
     switch (encryption.readFailure) {
     case ReadFailure::None: break;
     case ReadFailure::NotRegularFile:

@@ -5,6 +5,7 @@
 #include "qt_file_dialog.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
@@ -20,6 +22,8 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <exception>
+#include <thread>
 
 namespace jiajiemi {
 
@@ -214,8 +218,59 @@ void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
     box.exec();
 }
 
-void MainWindow::BeginWork() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+namespace {
 
-void MainWindow::EndWork() { QGuiApplication::restoreOverrideCursor(); }
+// Eats the user's input to the program while a command works, as a modal dialog would:
+// a second click must not start a second command. Painting and timers go on.
+class InputBlocker : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::Close:
+            return true;
+        default:
+            return QObject::eventFilter(watched, event);
+        }
+    }
+};
+
+}  // namespace
+
+void MainWindow::DoWork(const std::function<void()>& work) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    InputBlocker blocker;
+    qApp->installEventFilter(&blocker);
+    // A command that takes longer than half a second says so in a small modal box.
+    QProgressDialog progress(QStringLiteral("正在处理，请稍候……"), QString(), 0, 0, this);
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setMinimumDuration(500);
+    progress.setValue(0);
+
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+
+    qApp->removeEventFilter(&blocker);
+    QGuiApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace jiajiemi

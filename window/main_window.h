@@ -45,8 +45,7 @@ public:
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     bool OpenSaveDialog() override;
     void ShowMessage(const std::string& text, MessageStyle style) override;
-    void BeginWork() override;
-    void EndWork() override;
+    void DoWork(const std::function<void()>& work) override;
 
 protected:
     bool event(QEvent* event) override;
