@@ -30,28 +30,9 @@ void XorBlock(const TextKey& textKey, const std::uint8_t word[4], std::int64_t b
     // The word read as a little-endian number, XORed with the block number, written back.
     for (int k = 0; k < 4; ++k) key[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
 
-    // RC4 written out here with its whole state in locals: the stores into data could
-    // alias the state of an Rc4 object and would force it through memory on every byte.
-    std::uint32_t s[256];
-    for (std::uint32_t k = 0; k < 256; ++k) s[k] = k;
-    for (std::uint32_t k = 0, j = 0; k < 256; ++k) {
-        const std::uint32_t t = s[k];
-        j = (j + t + key[k % 40]) & 0xff;
-        s[k] = s[j];
-        s[j] = t;
-    }
-    std::uint32_t i = 0, j = 0;
-    auto next = [&] {
-        i = (i + 1) & 0xff;
-        const std::uint32_t si = s[i];
-        j = (j + si) & 0xff;
-        const std::uint32_t sj = s[j];
-        s[i] = sj;
-        s[j] = si;
-        return std::uint8_t(s[(si + sj) & 0xff]);
-    };
-    for (std::size_t k = BlockKeyDiscard + offset; k > 0; --k) next();
-    for (std::size_t k = 0; k < count; ++k) data[k] ^= next();
+    Rc4 cipher(key, sizeof key);  // a local: the compiler can see that data never aliases it
+    cipher.Discard(BlockKeyDiscard + offset);
+    cipher.XorInto(data, count);
 }
 
 PasswordKeys::PasswordKeys(std::string_view password)
