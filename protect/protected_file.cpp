@@ -8,9 +8,7 @@
 #include <exception>
 #include <climits>
 #include <new>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace jiajiemi {
 namespace {
@@ -380,31 +378,6 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
 }
 
 }  // namespace
-
-WriteOutcome WriteWholeFile(const std::string& path, ByteString&& content) {
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    const WriteOutcome outcome = ReplaceFile(path, {}, 0, [&](FileHandle handle) {
-        PlainFile* file = OpenFileRegistry::Instance().Find(handle);
-        try {
-            for (std::size_t done = 0; done < content.size();) {
-                const std::size_t piece = std::min(ContentPiece, content.size() - done);
-                file->write(content.data() + done, std::int32_t(piece));
-                // The whole pages written so far are not needed again: give them back.
-                const auto start = reinterpret_cast<std::uintptr_t>(content.data() + done);
-                const std::uintptr_t first = (start + std::uintptr_t(pageSize) - 1) & ~std::uintptr_t(pageSize - 1);
-                const std::uintptr_t last = (start + piece) & ~std::uintptr_t(pageSize - 1);
-                if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-                done += piece;
-            }
-            return true;
-        } catch (const FileError&) {
-            return false;
-        }
-    });
-    content.clear();
-    content.shrink_to_fit();
-    return outcome;
-}
 
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
                                 std::span<const std::uint8_t> content) {

@@ -70,11 +70,6 @@ WholeFile ReadWholeFile(const std::string& path);
 // any existing file only once everything was written (see ReplaceFile).
 WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts);
 
-// The same for one content that the caller no longer needs: its memory is handed back to
-// the system piece by piece as it is written, so the new file's pages can take its place
-// instead of adding to it. content is empty afterwards.
-WriteOutcome WriteWholeFile(const std::string& path, ByteString&& content);
-
 // Writes a protected file of content under password (the password's bytes, as digested).
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
                                 std::span<const std::uint8_t> content);

@@ -40,14 +40,14 @@ std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome
 
 CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     CommandOutcome outcome = CommandOutcome::Succeeded;
-    std::optional<ByteString> content = CheckedContent(surface, outcome);
+    const std::optional<ByteString> content = CheckedContent(surface, outcome);
     if (!content) return outcome;
 
     // The protected file is closed by now, so it may be chosen as the destination itself.
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.DoWork([&] { written = WriteWholeFile(destination, std::move(*content)); });
+    surface.DoWork([&] { written = WriteWholeFile(destination, {*content}); });
     switch (written) {
     case WriteOutcome::OpenFailed:
         return Report(surface, CommandOutcome::DestinationRefused, messages::DecryptedCreateFailed);
