@@ -96,10 +96,15 @@ TEST(SourceKind, PathExists) {
     for (const Case& c : cases) EXPECT_EQ(PathExists(c.path), c.exists) << c.path;
 }
 
+struct FailureCase;
+
 class Commands : public testing::Test {
-protected:
+public:
     TempDir dir;
     FakeSurface surface;
+
+    using Run = CommandOutcome (Commands::*)(const std::string&, const std::string&, std::optional<std::string>);
+    void CheckFailures(Run run, const std::vector<FailureCase>& cases);
 
     CommandOutcome Encrypt(const std::string& source, const std::string& password, std::optional<std::string> destination) {
         surface.fileName = source;
@@ -129,18 +134,38 @@ TEST_F(Commands, EncryptSucceedsWithTheExactMessage) {
 }
 
 // Each failure of encrypt, its message, and that nothing at all was written.
+// A failure of a command: its message, whether the save dialog came up, and that nothing
+// at all was written.
+struct FailureCase {
+    std::string what, source, password;
+    std::optional<std::string> destination;
+    CommandOutcome outcome;
+    std::string_view message;
+    bool dialogShown;
+};
+
+void Commands::CheckFailures(Run run, const std::vector<FailureCase>& cases) {
+    const auto before = Entries(dir);
+    for (const FailureCase& c : cases) {
+        surface.dialogsShown.clear();
+        surface.answers.clear();
+        EXPECT_EQ((this->*run)(c.source, c.password, c.destination), c.outcome) << c.what;
+        MessageStyle style = MessageStyle::Information;
+        EXPECT_EQ(surface.TakeMessage(&style), c.message) << c.what;
+        if (!c.message.empty()) {
+            EXPECT_EQ(style, MessageStyle::Error) << c.what;
+        }
+        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
+        EXPECT_EQ(Entries(dir), before) << c.what;
+    }
+    EXPECT_EQ(surface.busy, 0);
+}
+
 TEST_F(Commands, EncryptFailures) {
     WriteBytes(dir / "plain.txt", "hello");
     std::filesystem::create_directory(dir / "folder");
     mkfifo((dir / "fifo").c_str(), 0600);
-    struct Case {
-        std::string what, source, password;
-        std::optional<std::string> destination;
-        CommandOutcome outcome;
-        std::string_view message;
-        bool dialogShown;
-    };
-    const Case cases[] = {
+    CheckFailures(&Commands::Encrypt, {
         {"missing source", dir / "missing", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
         {"empty file-name box", "", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
         {"cancelled", dir / "plain.txt", "pw", std::nullopt, CommandOutcome::Cancelled, "", true},
@@ -156,21 +181,7 @@ TEST_F(Commands, EncryptFailures) {
          messages::SourceUnreadable, true},
         {"password outside CP936", dir / "plain.txt", "pw😀", dir / "out", CommandOutcome::PasswordNotEncodable,
          messages::PasswordNotEncodable, false},
-    };
-    const auto before = Entries(dir);
-    for (const Case& c : cases) {
-        surface.dialogsShown.clear();
-        surface.answers.clear();
-        EXPECT_EQ(Encrypt(c.source, c.password, c.destination), c.outcome) << c.what;
-        MessageStyle style = MessageStyle::Information;
-        EXPECT_EQ(surface.TakeMessage(&style), c.message) << c.what;
-        if (!c.message.empty()) {
-            EXPECT_EQ(style, MessageStyle::Error) << c.what;
-        }
-        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
-        EXPECT_EQ(Entries(dir), before) << c.what;
-    }
-    EXPECT_EQ(surface.busy, 0);
+    });
 }
 
 TEST_F(Commands, DecryptFailures) {
@@ -181,14 +192,7 @@ TEST_F(Commands, DecryptFailures) {
     ByteString damaged = ReadBytes(dir / "p.e");
     damaged.back() ^= 1;
     WriteBytes(dir / "damaged.e", damaged);
-    struct Case {
-        std::string what, source, password;
-        std::optional<std::string> destination;
-        CommandOutcome outcome;
-        std::string_view message;
-        bool dialogShown;
-    };
-    const Case cases[] = {
+    CheckFailures(&Commands::Decrypt, {
         {"empty file-name box", "", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
         {"missing", dir / "missing", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
         {"a folder", dir / "folder", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
@@ -202,22 +206,8 @@ TEST_F(Commands, DecryptFailures) {
         {"cancelled", dir / "p.e", "secret", std::nullopt, CommandOutcome::Cancelled, "", true},
         {"no such folder", dir / "p.e", "secret", dir / "none/out", CommandOutcome::DestinationRefused,
          messages::DecryptedCreateFailed, true},
-    };
-    const auto before = Entries(dir);
-    for (const Case& c : cases) {
-        surface.dialogsShown.clear();
-        surface.answers.clear();
-        EXPECT_EQ(Decrypt(c.source, c.password, c.destination), c.outcome) << c.what;
-        MessageStyle style = MessageStyle::Information;
-        EXPECT_EQ(surface.TakeMessage(&style), c.message) << c.what;
-        if (!c.message.empty()) {
-            EXPECT_EQ(style, MessageStyle::Error) << c.what;
-        }
-        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
-        EXPECT_EQ(Entries(dir), before) << c.what;
-    }
+    });
     EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);
-    EXPECT_EQ(surface.busy, 0);
 }
 
 TEST_F(Commands, RoundTrips) {

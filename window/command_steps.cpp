@@ -11,6 +11,17 @@ CommandOutcome Report(CommandSurface& surface, CommandOutcome outcome, std::stri
     return outcome;
 }
 
+CommandOutcome ReportWrite(CommandSurface& surface, WriteOutcome written, const std::string& destination,
+                           const WriteMessages& texts) {
+    switch (written) {
+    case WriteOutcome::OpenFailed: return Report(surface, CommandOutcome::DestinationRefused, texts.refused);
+    case WriteOutcome::WriteFailed: return Report(surface, CommandOutcome::WriteFailed, texts.failed);
+    case WriteOutcome::Written: break;
+    }
+    const std::string success = std::string(texts.successBefore) + destination + std::string(messages::SucceededAfter);
+    return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
+}
+
 std::optional<std::string> ReadPassword(CommandSurface& surface) {
     std::optional<std::string> bytes = PasswordBytes(surface.PasswordText());
     if (!bytes) Report(surface, CommandOutcome::PasswordNotEncodable, messages::PasswordNotEncodable);

@@ -48,16 +48,8 @@ CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
     surface.DoWork([&] { written = WriteWholeFile(destination, {*content}); });
-    switch (written) {
-    case WriteOutcome::OpenFailed:
-        return Report(surface, CommandOutcome::DestinationRefused, messages::DecryptedCreateFailed);
-    case WriteOutcome::WriteFailed:
-        return Report(surface, CommandOutcome::WriteFailed, messages::DecryptedWriteFailed);
-    case WriteOutcome::Written: break;
-    }
-    const std::string success =
-        std::string(messages::DecryptedBefore) + destination + std::string(messages::SucceededAfter);
-    return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
+    return ReportWrite(surface, written, destination,
+                       {messages::DecryptedCreateFailed, messages::DecryptedWriteFailed, messages::DecryptedBefore});
 }
 
 CommandOutcome RunVerifyCommand(CommandSurface& surface) {

@@ -92,16 +92,8 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     case ReadFailure::TooLarge: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceTooLarge);
     case ReadFailure::Unreadable: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceUnreadable);
     }
-    switch (encryption.written) {
-    case WriteOutcome::OpenFailed:
-        return Report(surface, CommandOutcome::DestinationRefused, messages::EncryptedCreateFailed);
-    case WriteOutcome::WriteFailed:
-        return Report(surface, CommandOutcome::WriteFailed, messages::EncryptedWriteFailed);
-    case WriteOutcome::Written: break;
-    }
-    const std::string success =
-        std::string(messages::EncryptedBefore) + saveDialog.fileName + std::string(messages::SucceededAfter);
-    return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
+    return ReportWrite(surface, encryption.written, saveDialog.fileName,
+                       {messages::EncryptedCreateFailed, messages::EncryptedWriteFailed, messages::EncryptedBefore});
 }
 
 }  // namespace jiajiemi
