@@ -363,11 +363,7 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
         digest.Finish(contentDigest);
         try {
             file.seek(ContentLengthOffset, SeekOrigin::Begin);
-        } catch (const FileError&) {
-            return false;
-        }
-        if (!WriteData(handle, {std::int32_t(length)})) return false;
-        try {
+            if (!WriteData(handle, {std::int32_t(length)})) return false;
             file.seek(0, SeekOrigin::Begin);
         } catch (const FileError&) {
             return false;
