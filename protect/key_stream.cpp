@@ -22,14 +22,39 @@ TextKey MakeTextKey(std::string_view password) {
     return key;
 }
 
-void XorBlock(const TextKey& textKey, const std::uint8_t word[4], std::int64_t block, std::size_t offset,
-              std::uint8_t* data, std::size_t count) {
-    std::uint8_t key[40];
+namespace {
+
+constexpr std::size_t BlockKeyLength = 40;
+
+void MakeBlockKey(const TextKey& textKey, const std::uint8_t word[4], std::int64_t block,
+                  std::uint8_t key[BlockKeyLength]) {
     std::copy(word, word + 4, key);
     std::copy(textKey.begin(), textKey.end(), key + 4);
     // The word read as a little-endian number, XORed with the block number, written back.
     for (int k = 0; k < 4; ++k) key[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
+}
 
+// Enciphers the four whole blocks from block on, which lie in data one after another.
+void XorFourBlocks(const TextKey& textKey, const std::uint8_t* words, std::int64_t block, std::uint8_t* data) {
+    std::uint8_t keys[4][BlockKeyLength];
+    const std::uint8_t* keyStarts[4];
+    std::uint8_t* blockStarts[4];
+    for (int n = 0; n < 4; ++n) {
+        MakeBlockKey(textKey, words + 4 * (block + n), block + n, keys[n]);
+        keyStarts[n] = keys[n];
+        blockStarts[n] = data + n * StreamBlockSize;
+    }
+    Rc4Quad cipher(keyStarts, BlockKeyLength);
+    cipher.Discard(BlockKeyDiscard);
+    cipher.XorInto(blockStarts, StreamBlockSize);
+}
+
+}  // namespace
+
+void XorBlock(const TextKey& textKey, const std::uint8_t word[4], std::int64_t block, std::size_t offset,
+              std::uint8_t* data, std::size_t count) {
+    std::uint8_t key[BlockKeyLength];
+    MakeBlockKey(textKey, word, block, key);
     Rc4 cipher(key, sizeof key);  // a local: the compiler can see that data never aliases it
     cipher.Discard(BlockKeyDiscard + offset);
     cipher.XorInto(data, count);
@@ -69,13 +94,19 @@ void PasswordKeys::EncipherSpan(std::int64_t plainPrefix, std::int64_t pos, std:
     // Every block has its own key, so blocks are independent units of work.
     constexpr std::size_t BlocksPerThreadAtLeast = 64;
     ParallelFor(std::size_t(lastBlock - firstBlock + 1), BlocksPerThreadAtLeast, [&](std::size_t from, std::size_t to) {
-        for (std::size_t k = from; k < to; ++k) {
+        for (std::size_t k = from; k < to;) {
             const std::int64_t block = firstBlock + std::int64_t(k);
             const std::int64_t blockStart = block * StreamBlockSize;
+            if (k + 4 <= to && blockStart >= pos && blockStart + 4 * StreamBlockSize <= end) {
+                XorFourBlocks(textKey_, words, block, data + (blockStart - pos));
+                k += 4;
+                continue;
+            }
             const std::int64_t begin = std::max(pos, blockStart);
             const std::int64_t stop = std::min(end, blockStart + StreamBlockSize);
             XorBlock(textKey_, words + block * 4, block, std::size_t(begin - blockStart), data + (begin - pos),
                      std::size_t(stop - begin));
+            ++k;
         }
     });
 }

@@ -123,14 +123,17 @@ TEST(KeyStream, SpansMatchTheModel) {
     std::mt19937 random(12345);
     const std::int64_t interesting[] = {0, 1, 3, 4, 5, 4095, 4096, 4097, 8191, 8192, 12287};
     for (std::int64_t pos : interesting) {
-        for (std::size_t count : {1u, 2u, 4092u, 4096u, 4100u, 9000u}) {
+        // The long spans hold runs of whole blocks, which are enciphered four at a time.
+        for (std::size_t count : {1u, 2u, 4092u, 4096u, 4100u, 9000u, 16384u, 45000u}) {
             for (std::int32_t prefix : {0, 4, -7, 4098}) {
                 ByteString data(count);
                 for (auto& byte : data) byte = std::uint8_t(random());
                 const ByteString plain = data;
                 keys.EncipherSpan(prefix, pos, data.data(), data.size());
-                // Sample a few positions per span: the model is slow.
-                for (std::size_t k : {std::size_t(0), count / 2, count - 1}) {
+                // Sample the ends and a position in every block: the model is slow.
+                std::vector<std::size_t> samples{0, count / 2, count - 1};
+                for (std::size_t k = 1000; k < count; k += 4001) samples.push_back(k);
+                for (std::size_t k : samples) {
                     const std::int64_t p = pos + std::int64_t(k);
                     const std::uint8_t expected = p < std::max(prefix, 0) ? plain[k] : plain[k] ^ ModelZ(password, p);
                     ASSERT_EQ(data[k], expected) << "pos " << pos << " count " << count << " prefix " << prefix << " k " << k;
