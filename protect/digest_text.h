@@ -4,14 +4,39 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace jiajiemi {
 
-using ByteString = std::vector<std::uint8_t>;
+// An allocator that leaves new elements unset when a vector grows without a value, as a
+// plain array would. A content is read into its buffer right after the buffer grows;
+// zeroing it first would touch every fresh page of a large content once more, alone and
+// before any of the reading could start.
+template <typename T>
+struct UnsetOnGrowth : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UnsetOnGrowth<U>;
+    };
+    using std::allocator<T>::allocator;
+
+    template <typename U>
+    void construct(U* at) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+// ByteString(n) and resize(n) leave the new bytes unset; ByteString(n, 0) zeroes them.
+using ByteString = std::vector<std::uint8_t, UnsetOnGrowth<std::uint8_t>>;
 
 // Exactly 32 characters, 0-9 and a-f.
 using DigestText = std::string;

@@ -155,7 +155,7 @@ TEST_F(Faults, LengthFieldClaimingFourGiB) {
 TEST_F(Faults, KilledWhileWriting) {
     const std::size_t size = std::size_t(96) << 20;
     {
-        ByteString big(size);
+        ByteString big(size, 0);
         for (std::size_t k = 0; k < size; k += 4096) big[k] = std::uint8_t(k >> 12);
         WriteBytes(dir / "big", big);
     }

@@ -18,8 +18,8 @@ using test::ToHex;
 std::string AsText(const ByteString& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 TEST(Rc4, PublishedVectors) {
-    std::vector<std::uint8_t> key;
-    std::vector<std::uint8_t> stream;
+    ByteString key;
+    ByteString stream;
     int checked = 0;
     for (const auto& fields : test::ReadVectorLines("rc4-rfc6229.vec")) {
         if (fields.at(0) == "Key") {
@@ -30,7 +30,7 @@ TEST(Rc4, PublishedVectors) {
             continue;
         }
         const std::size_t at = std::stoul(fields.at(2));
-        const std::vector<std::uint8_t> got(stream.begin() + at, stream.begin() + at + 16);
+        const ByteString got(stream.begin() + at, stream.begin() + at + 16);
         EXPECT_EQ(ToHex(got), fields.at(5)) << "key " << ToHex(key) << " at " << at;
         ++checked;
     }

@@ -1,6 +1,8 @@
 // A fresh folder per test, removed with everything in it afterwards.
 #pragma once
 
+#include "digest_text.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -43,20 +45,20 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+inline ByteString ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return ByteString(std::istreambuf_iterator<char>(in), {});
 }
 
-inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+inline void WriteBytes(const std::string& path, const ByteString& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 inline void WriteBytes(const std::string& path, const std::string& text) {
-    WriteBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+    WriteBytes(path, ByteString(text.begin(), text.end()));
 }
 
 }  // namespace jiajiemi::test

@@ -23,15 +23,15 @@ std::vector<std::vector<std::string>> ReadVectorLines(const std::string& name) {
     return lines;
 }
 
-std::vector<std::uint8_t> FromHex(const std::string& hex) {
+ByteString FromHex(const std::string& hex) {
     if (hex == "-") return {};
     if (hex.size() % 2 != 0) throw std::runtime_error("odd hex: " + hex);
-    std::vector<std::uint8_t> bytes;
+    ByteString bytes;
     for (std::size_t k = 0; k < hex.size(); k += 2) bytes.push_back(std::uint8_t(std::stoi(hex.substr(k, 2), nullptr, 16)));
     return bytes;
 }
 
-std::string ToHex(const std::vector<std::uint8_t>& bytes) {
+std::string ToHex(const ByteString& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     for (std::uint8_t b : bytes) {

@@ -1,6 +1,8 @@
 // Reading the known-answer files under tests/data.
 #pragma once
 
+#include "digest_text.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -13,7 +15,7 @@ std::string DataPath(const std::string& name);
 std::vector<std::vector<std::string>> ReadVectorLines(const std::string& name);
 
 // Lowercase or uppercase hex to bytes; "-" is the empty byte string.
-std::vector<std::uint8_t> FromHex(const std::string& hex);
-std::string ToHex(const std::vector<std::uint8_t>& bytes);
+ByteString FromHex(const std::string& hex);
+std::string ToHex(const ByteString& bytes);
 
 }  // namespace jiajiemi::test
