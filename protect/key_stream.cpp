@@ -84,7 +84,38 @@ void PasswordKeys::EncipherSpan(std::int64_t plainPrefix, std::int64_t pos, std:
         pos = plainPrefix;
     }
     if (count == 0) return;
+    if (count < SmallSpanLimit) {
+        XorFromWindow(pos, data, count);
+        return;
+    }
+    XorBlocks(pos, data, count);
+}
 
+void PasswordKeys::XorFromWindow(std::int64_t pos, std::uint8_t* data, std::size_t count) {
+    while (count > 0) {
+        const std::int64_t block = pos / StreamBlockSize;
+        const std::int64_t windowStart = windowFirstBlock_ * StreamBlockSize;
+        const std::int64_t windowEnd = windowStart + std::int64_t(window_.size());
+        if (pos < windowStart || pos >= windowEnd) {
+            // A walk onwards in small steps gets ever longer windows; a jump starts short.
+            windowBlocks_ = block * StreamBlockSize == windowEnd ? std::min(2 * windowBlocks_, MaxWindowBlocks)
+                                                                  : MinWindowBlocks;
+            window_.assign(windowBlocks_ * StreamBlockSize, 0);
+            windowFirstBlock_ = block;
+            XorBlocks(block * StreamBlockSize, window_.data(), window_.size());
+            continue;
+        }
+        const std::size_t at = std::size_t(pos - windowStart);
+        const std::size_t n = std::min(count, window_.size() - at);
+        const std::uint8_t* keystream = window_.data() + at;  // a local: data's bytes may alias anything else
+        for (std::size_t k = 0; k < n; ++k) data[k] ^= keystream[k];
+        pos += std::int64_t(n);
+        data += n;
+        count -= n;
+    }
+}
+
+void PasswordKeys::XorBlocks(std::int64_t pos, std::uint8_t* data, std::size_t count) {
     const std::int64_t firstBlock = pos / StreamBlockSize;
     const std::int64_t end = pos + std::int64_t(count);
     const std::int64_t lastBlock = (end - 1) / StreamBlockSize;

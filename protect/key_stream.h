@@ -42,9 +42,22 @@ public:
     const std::uint8_t* BlockWord(std::int64_t block);
 
 private:
+    // Spans shorter than this take their keystream from a window of whole blocks drawn
+    // ahead: a file read or written in small calls then costs about what one large call
+    // costs, instead of keying one or two blocks for every call.
+    static constexpr std::size_t SmallSpanLimit = 16 * StreamBlockSize;
+    static constexpr std::size_t MinWindowBlocks = 4;
+    static constexpr std::size_t MaxWindowBlocks = 64;
+
+    void XorFromWindow(std::int64_t pos, std::uint8_t* data, std::size_t count);
+    void XorBlocks(std::int64_t pos, std::uint8_t* data, std::size_t count);
+
     TextKey textKey_;
     Rc4 passwordStream_;                   // positioned after the last word drawn
     std::vector<std::uint8_t> blockWords_;  // password stream bytes drawn so far
+    std::vector<std::uint8_t> window_;      // the keystream of whole blocks from windowFirstBlock_ on
+    std::int64_t windowFirstBlock_ = 0;
+    std::size_t windowBlocks_ = MinWindowBlocks;
 };
 
 }  // namespace jiajiemi

@@ -146,6 +146,31 @@ TEST(KeyStream, SpansMatchTheModel) {
     }
 }
 
+// Small spans come from a window of blocks drawn ahead, which grows on a walk onwards and
+// starts again on a jump: walks in small steps, forwards and with jumps back, give the
+// bytes of one large call.
+TEST(KeyStream, SmallStepsMatchOneCall) {
+    constexpr std::size_t Length = 2200 * 1024;  // long enough for the window to reach its largest
+    PasswordKeys whole("secret");
+    const ByteString expected = Keystream(whole, 0, Length);
+    std::mt19937 random(99);
+    for (const bool jumps : {false, true}) {
+        PasswordKeys keys("secret");
+        ByteString got(Length, 0);
+        for (std::size_t at = 0; at < Length;) {
+            const std::size_t step = std::min<std::size_t>(Length - at, 1 + random() % 9000);
+            keys.EncipherSpan(0, std::int64_t(at), got.data() + at, step);
+            at += step;
+            if (jumps && random() % 4 == 0) {  // go back and encipher a span twice: back to zeros
+                const std::size_t back = std::min<std::size_t>(at, random() % 20000);
+                keys.EncipherSpan(0, std::int64_t(at - back), got.data() + (at - back), back);
+                at -= back;
+            }
+        }
+        EXPECT_TRUE(got == expected) << (jumps ? "with jumps" : "onwards");
+    }
+}
+
 TEST(KeyStream, PlainPrefixBoundaries) {
     PasswordKeys keys("secret");
     const ByteString z = Keystream(keys, 0, 16);
