@@ -8,10 +8,21 @@
 #include <vector>
 
 namespace jiajiemi {
+namespace {
+
+// How many follower threads of ProduceAndFollow are running. A follower keeps a core for
+// as long as its producer runs; the digest of a content, which nothing can split, is one.
+// Spreading blocks over that core as well only makes them take turns with the follower,
+// and the whole run waits for the follower that fell behind.
+std::atomic<std::size_t> runningFollowers{0};
+
+}  // namespace
 
 void ParallelFor(std::size_t count, std::size_t minPerThread, const std::function<void(std::size_t, std::size_t)>& work) {
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads = std::clamp<std::size_t>(count / std::max<std::size_t>(minPerThread, 1), 1, cores);
+    const std::size_t followers = runningFollowers.load();
+    const std::size_t freeCores = cores > followers ? cores - followers : 1;
+    const std::size_t threads = std::clamp<std::size_t>(count / std::max<std::size_t>(minPerThread, 1), 1, freeCores);
     if (threads == 1) {
         if (count > 0) work(0, count);
         return;
@@ -48,6 +59,12 @@ std::size_t ProduceAndFollow(std::size_t count, std::size_t piece, std::size_t a
     constexpr std::uint64_t Finished = std::uint64_t(1) << 63;
     std::atomic<std::uint64_t> produced{0};
     std::vector<std::atomic<std::uint64_t>> followed(followers.size());
+    // Declared before the threads, so that it counts them until they are joined.
+    const struct Counted {
+        std::size_t n;
+        explicit Counted(std::size_t count) : n(count) { runningFollowers += n; }
+        ~Counted() { runningFollowers -= n; }
+    } counted(followers.size());
     std::vector<std::jthread> threads;
     for (std::size_t f = 0; f < followers.size(); ++f) {
         threads.emplace_back([&, f] {
