@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace jiajiemi {
@@ -25,13 +24,10 @@ struct UnsetOnGrowth : std::allocator<T> {
     };
     using std::allocator<T>::allocator;
 
+    // Only growth without a value comes here; copies and fills construct as usual.
     template <typename U>
     void construct(U* at) {
         ::new (static_cast<void*>(at)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* at, Args&&... args) {
-        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
     }
 };
 

@@ -8,7 +8,9 @@
 #include <exception>
 #include <climits>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace jiajiemi {
 namespace {
@@ -257,6 +259,27 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
         PlainFile* file = OpenFileRegistry::Instance().Find(handle);
         try {
             for (const auto& part : parts) file->write(part.data(), Size32(part.size()));
+            return true;
+        } catch (const FileError&) {
+            return false;
+        }
+    });
+}
+
+WriteOutcome WriteWholeFile(const std::string& path, ByteString bytes) {
+    constexpr std::size_t Piece = std::size_t(8) << 20;
+    const std::uintptr_t pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    return ReplaceFile(path, {}, 0, [&](FileHandle handle) {
+        PlainFile* file = OpenFileRegistry::Instance().Find(handle);
+        try {
+            for (std::size_t at = 0; at < bytes.size(); at += Piece) {
+                const std::size_t count = std::min(Piece, bytes.size() - at);
+                file->write(bytes.data() + at, Size32(count));
+                // Only whole pages inside the written bytes; nothing reads them again.
+                const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
+                const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
+                if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+            }
             return true;
         } catch (const FileError&) {
             return false;

@@ -99,7 +99,7 @@ TEST(ProtectedFile, DamagedRecords) {
         "09506445a324c1fcae873572fb1659266fbf8bdbd8a85764ccb103a99f10411611950bf9e3ff7eb847587e88315093b01c1f58a5b999a9"
         "e5521e21ff9b613bd72e1c931e570ef78a");
     auto flip = [](ByteString r, std::size_t at) { r.at(at) ^= 0x01; return r; };
-    auto cut = [](ByteString r, std::size_t length) { r.resize(length); return r; };
+    auto cut = [](const ByteString& r, std::size_t length) { return ByteString(r.begin(), r.begin() + std::ptrdiff_t(length)); };
     auto append = [](ByteString r) { r.insert(r.end(), {1, 2, 3}); return r; };
     // The length field is enciphered: XOR in the difference between old and new length.
     auto claimLength = [](ByteString r, std::uint32_t length) {
@@ -332,6 +332,21 @@ TEST(WholeFiles, WriteWholeFileReplacesWhole) {
     EXPECT_EQ(WriteWholeFile(dir / "no-folder/f", {a}), WriteOutcome::OpenFailed);
     std::filesystem::create_directory(dir / "folder");
     EXPECT_EQ(WriteWholeFile(dir / "folder", {a}), WriteOutcome::OpenFailed);
+    EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// The form that takes the content gives each written piece's memory back: every byte must
+// still reach the file, at piece edges and at a size that is no multiple of a page.
+TEST(WholeFiles, WriteWholeFileTakingTheContent) {
+    TempDir dir;
+    for (const std::size_t size : {std::size_t(0), std::size_t(5), (std::size_t(17) << 20) + 4097}) {
+        ByteString content(size);
+        for (std::size_t k = 0; k < size; ++k) content[k] = std::uint8_t(k % 251 + 1);  // no zero byte
+        ByteString copy = content;
+        EXPECT_EQ(WriteWholeFile(dir / "f", std::move(copy)), WriteOutcome::Written);
+        EXPECT_TRUE(ReadBytes(dir / "f") == content) << size;
+    }
+    EXPECT_EQ(WriteWholeFile(dir / "no-folder/f", Bytes("x")), WriteOutcome::OpenFailed);
     EXPECT_TRUE(dir.Leftovers().empty());
 }
 

@@ -40,14 +40,14 @@ std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome
 
 CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     CommandOutcome outcome = CommandOutcome::Succeeded;
-    const std::optional<ByteString> content = CheckedContent(surface, outcome);
+    std::optional<ByteString> content = CheckedContent(surface, outcome);
     if (!content) return outcome;
 
     // The protected file is closed by now, so it may be chosen as the destination itself.
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.DoWork([&] { written = WriteWholeFile(destination, {*content}); });
+    surface.DoWork([&] { written = WriteWholeFile(destination, std::move(*content)); });
     return ReportWrite(surface, written, destination,
                        {messages::DecryptedCreateFailed, messages::DecryptedWriteFailed, messages::DecryptedBefore});
 }
