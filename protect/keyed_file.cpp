@@ -121,10 +121,16 @@ std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
 }
 
 void PlainFile::writePlain(const void* buffer, std::int32_t count) {
+    // At most 32 KiB per call. The kernel sizes the new file's cache pages by the call:
+    // up to 32 KiB they come from the lists of pages freed a moment ago, bigger calls take
+    // large free blocks, which a virtual machine may have handed back to its host and must
+    // fault in again. Measured here for 1 GiB: 0.22-0.30 s in 32 KiB calls, 0.2-2.5 s in
+    // 1 MiB calls; the extra calls cost well under a tenth of a second.
+    constexpr std::int32_t MaxCall = 32 << 10;
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::int32_t done = 0;
     while (done < count) {
-        const ssize_t put = ::write(fd_, bytes + done, std::size_t(count - done));
+        const ssize_t put = ::write(fd_, bytes + done, std::size_t(std::min(count - done, MaxCall)));
         if (put < 0) {
             if (errno == EINTR) continue;
             Fail("write", path_);
