@@ -268,13 +268,16 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
 
 WriteOutcome WriteWholeFile(const std::string& path, ByteString bytes) {
     constexpr std::size_t Piece = std::size_t(8) << 20;
-    const std::uintptr_t pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
     return ReplaceFile(path, {}, 0, [&](FileHandle handle) {
         PlainFile* file = OpenFileRegistry::Instance().Find(handle);
         try {
             for (std::size_t at = 0; at < bytes.size(); at += Piece) {
                 const std::size_t count = std::min(Piece, bytes.size() - at);
-                file->write(bytes.data() + at, Size32(count));
+                // A page per call: the pages given back are single pages, and calls of one
+                // page make the kernel take exactly such pages for the file's cache.
+                for (std::size_t k = 0; k < count; k += pageSize)
+                    file->write(bytes.data() + at + k, Size32(std::min(pageSize, count - k)));
                 // Only whole pages inside the written bytes; nothing reads them again.
                 const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
                 const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
