@@ -9,8 +9,8 @@
 namespace jiajiemi {
 
 // Calls work(first, last) on disjoint ranges that together cover [0, count), on as many
-// threads as the machine has cores, with at least minPerThread items for each; small
-// counts stay on the calling thread.
+// threads as the machine has cores that no follower of ProduceAndFollow holds, with at
+// least minPerThread items for each; small counts stay on the calling thread.
 void ParallelFor(std::size_t count, std::size_t minPerThread, const std::function<void(std::size_t, std::size_t)>& work);
 
 using PieceWork = std::function<void(std::size_t first, std::size_t last)>;
