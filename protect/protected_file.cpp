@@ -266,12 +266,13 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
     });
 }
 
-WriteOutcome WriteWholeFile(const std::string& path, ByteString bytes) {
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes) {
     constexpr std::size_t Piece = std::size_t(8) << 20;
     const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
     return ReplaceFile(path, {}, 0, [&](FileHandle handle) {
         PlainFile* file = OpenFileRegistry::Instance().Find(handle);
         try {
+            Size32(bytes.size());  // no more than the file layer can hold, as for WriteWholeFile
             for (std::size_t at = 0; at < bytes.size(); at += Piece) {
                 const std::size_t count = std::min(Piece, bytes.size() - at);
                 // A page per call: the pages given back are single pages, and calls of one

@@ -70,10 +70,11 @@ WholeFile ReadWholeFile(const std::string& path);
 // any existing file only once everything was written (see ReplaceFile).
 WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts);
 
-// Writes bytes as the whole new content of path, as above, and gives the memory of each
-// piece back to the system as soon as the piece is written: the pages of a large content
-// then become the new file's pages, instead of the file needing as much fresh memory again.
-WriteOutcome WriteWholeFile(const std::string& path, ByteString bytes);
+// Writes bytes as the whole new content of path, as WriteWholeFile does, and gives the
+// memory of each piece back to the system as soon as the piece is written: the pages of a
+// large content then become the new file's pages, instead of the file needing as much
+// fresh memory again.
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes);
 
 // Writes a protected file of content under password (the password's bytes, as digested).
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,

@@ -123,8 +123,10 @@ TEST(KeyStream, SpansMatchTheModel) {
     std::mt19937 random(12345);
     const std::int64_t interesting[] = {0, 1, 3, 4, 5, 4095, 4096, 4097, 8191, 8192, 12287};
     for (std::int64_t pos : interesting) {
-        // The long spans hold runs of whole blocks, which are enciphered four at a time.
-        for (std::size_t count : {1u, 2u, 4092u, 4096u, 4100u, 9000u, 16384u, 45000u}) {
+        // Short spans come from the window of blocks drawn ahead; from 16 blocks on, spans
+        // are enciphered where they lie: partial end blocks one by one, whole blocks four
+        // at a time, over both cores from 128 blocks on.
+        for (std::size_t count : {1u, 2u, 4092u, 4096u, 4100u, 9000u, 45000u, 70000u, 600000u}) {
             for (std::int32_t prefix : {0, 4, -7, 4098}) {
                 ByteString data(count);
                 for (auto& byte : data) byte = std::uint8_t(random());

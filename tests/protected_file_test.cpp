@@ -335,18 +335,18 @@ TEST(WholeFiles, WriteWholeFileReplacesWhole) {
     EXPECT_TRUE(dir.Leftovers().empty());
 }
 
-// The form that takes the content gives each written piece's memory back: every byte must
-// still reach the file, at piece edges and at a size that is no multiple of a page.
-TEST(WholeFiles, WriteWholeFileTakingTheContent) {
+// The releasing write gives each written piece's memory back: every byte must still reach
+// the file, at piece edges and at a size that is no multiple of a page.
+TEST(WholeFiles, WriteAndReleaseWholeFile) {
     TempDir dir;
     for (const std::size_t size : {std::size_t(0), std::size_t(5), (std::size_t(17) << 20) + 4097}) {
         ByteString content(size);
         for (std::size_t k = 0; k < size; ++k) content[k] = std::uint8_t(k % 251 + 1);  // no zero byte
         ByteString copy = content;
-        EXPECT_EQ(WriteWholeFile(dir / "f", std::move(copy)), WriteOutcome::Written);
+        EXPECT_EQ(WriteAndReleaseWholeFile(dir / "f", std::move(copy)), WriteOutcome::Written);
         EXPECT_TRUE(ReadBytes(dir / "f") == content) << size;
     }
-    EXPECT_EQ(WriteWholeFile(dir / "no-folder/f", Bytes("x")), WriteOutcome::OpenFailed);
+    EXPECT_EQ(WriteAndReleaseWholeFile(dir / "no-folder/f", Bytes("x")), WriteOutcome::OpenFailed);
     EXPECT_TRUE(dir.Leftovers().empty());
 }
 

@@ -47,7 +47,7 @@ CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.DoWork([&] { written = WriteWholeFile(destination, std::move(*content)); });
+    surface.DoWork([&] { written = WriteAndReleaseWholeFile(destination, std::move(*content)); });
     return ReportWrite(surface, written, destination,
                        {messages::DecryptedCreateFailed, messages::DecryptedWriteFailed, messages::DecryptedBefore});
 }
