@@ -56,7 +56,7 @@ private:
     Rc4 passwordStream_;                   // positioned after the last word drawn
     std::vector<std::uint8_t> blockWords_;  // password stream bytes drawn so far
     std::vector<std::uint8_t> window_;      // the keystream of whole blocks from windowFirstBlock_ on
-    std::int64_t windowFirstBlock_ = 0;
+    std::int64_t windowFirstBlock_ = -1;  // no window yet, and none that a first span would continue
     std::size_t windowBlocks_ = MinWindowBlocks;
 };
 
