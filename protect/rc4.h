@@ -6,6 +6,29 @@
 #include <cstdint>
 
 namespace jiajiemi {
+namespace rc4 {
+
+// The state is kept as 32-bit words: it saves the byte loads and masks of the hot loop.
+
+// Step k of the key schedule.
+inline void Mix(std::uint32_t* s, std::uint32_t k, std::uint32_t& j, std::uint8_t keyByte) {
+    const std::uint32_t t = s[k];
+    j = (j + t + keyByte) & 0xff;
+    s[k] = s[j];
+    s[j] = t;
+}
+
+// One output byte, with i already advanced.
+inline std::uint8_t Step(std::uint32_t* s, std::uint32_t i, std::uint32_t& j) {
+    const std::uint32_t si = s[i];
+    j = (j + si) & 0xff;
+    const std::uint32_t sj = s[j];
+    s[i] = sj;
+    s[j] = si;
+    return std::uint8_t(s[(si + sj) & 0xff]);
+}
+
+}  // namespace rc4
 
 class Rc4 {
 public:
@@ -13,23 +36,12 @@ public:
     Rc4(const std::uint8_t* key, std::size_t keyLength) {
         for (std::uint32_t k = 0; k < 256; ++k) s_[k] = k;
         std::uint32_t j = 0;
-        for (std::uint32_t k = 0; k < 256; ++k) {
-            const std::uint32_t t = s_[k];
-            j = (j + t + key[k % keyLength]) & 0xff;
-            s_[k] = s_[j];
-            s_[j] = t;
-        }
+        for (std::uint32_t k = 0; k < 256; ++k) rc4::Mix(s_, k, j, key[k % keyLength]);
     }
 
     std::uint8_t Next() {
-        // The state is kept as 32-bit words: it saves the byte loads and masks of the hot loop.
         i_ = (i_ + 1) & 0xff;
-        const std::uint32_t si = s_[i_];
-        j_ = (j_ + si) & 0xff;
-        const std::uint32_t sj = s_[j_];
-        s_[i_] = sj;
-        s_[j_] = si;
-        return std::uint8_t(s_[(si + sj) & 0xff]);
+        return rc4::Step(s_, i_, j_);
     }
 
     void Discard(std::size_t count) {
@@ -61,10 +73,10 @@ public:
         std::uint32_t j0 = 0, j1 = 0, j2 = 0, j3 = 0;
         for (std::uint32_t k = 0; k < 256; ++k) {
             const std::size_t at = k % keyLength;
-            Mix(s_[0], k, j0, keys[0][at]);
-            Mix(s_[1], k, j1, keys[1][at]);
-            Mix(s_[2], k, j2, keys[2][at]);
-            Mix(s_[3], k, j3, keys[3][at]);
+            rc4::Mix(s_[0], k, j0, keys[0][at]);
+            rc4::Mix(s_[1], k, j1, keys[1][at]);
+            rc4::Mix(s_[2], k, j2, keys[2][at]);
+            rc4::Mix(s_[3], k, j3, keys[3][at]);
         }
     }
 
@@ -73,10 +85,10 @@ public:
         std::uint32_t i = i_, j0 = j_[0], j1 = j_[1], j2 = j_[2], j3 = j_[3];
         for (std::size_t k = 0; k < count; ++k) {
             i = (i + 1) & 0xff;
-            Step(s_[0], i, j0);
-            Step(s_[1], i, j1);
-            Step(s_[2], i, j2);
-            Step(s_[3], i, j3);
+            rc4::Step(s_[0], i, j0);
+            rc4::Step(s_[1], i, j1);
+            rc4::Step(s_[2], i, j2);
+            rc4::Step(s_[3], i, j3);
         }
         i_ = i, j_[0] = j0, j_[1] = j1, j_[2] = j2, j_[3] = j3;
     }
@@ -87,31 +99,15 @@ public:
         std::uint32_t i = i_, j0 = j_[0], j1 = j_[1], j2 = j_[2], j3 = j_[3];
         for (std::size_t k = 0; k < count; ++k) {
             i = (i + 1) & 0xff;
-            d0[k] ^= Step(s_[0], i, j0);
-            d1[k] ^= Step(s_[1], i, j1);
-            d2[k] ^= Step(s_[2], i, j2);
-            d3[k] ^= Step(s_[3], i, j3);
+            d0[k] ^= rc4::Step(s_[0], i, j0);
+            d1[k] ^= rc4::Step(s_[1], i, j1);
+            d2[k] ^= rc4::Step(s_[2], i, j2);
+            d3[k] ^= rc4::Step(s_[3], i, j3);
         }
         i_ = i, j_[0] = j0, j_[1] = j1, j_[2] = j2, j_[3] = j3;
     }
 
 private:
-    static void Mix(std::uint32_t* s, std::uint32_t k, std::uint32_t& j, std::uint8_t keyByte) {
-        const std::uint32_t t = s[k];
-        j = (j + t + keyByte) & 0xff;
-        s[k] = s[j];
-        s[j] = t;
-    }
-
-    static std::uint8_t Step(std::uint32_t* s, std::uint32_t i, std::uint32_t& j) {
-        const std::uint32_t si = s[i];
-        j = (j + si) & 0xff;
-        const std::uint32_t sj = s[j];
-        s[i] = sj;
-        s[j] = si;
-        return std::uint8_t(s[(si + sj) & 0xff]);
-    }
-
     alignas(64) std::uint32_t s_[4][256];
     std::uint32_t i_ = 0;
     std::uint32_t j_[4] = {};
