@@ -275,10 +275,7 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes)
             Size32(bytes.size());  // no more than the file layer can hold, as for WriteWholeFile
             for (std::size_t at = 0; at < bytes.size(); at += Piece) {
                 const std::size_t count = std::min(Piece, bytes.size() - at);
-                // A page per call: the pages given back are single pages, and calls of one
-                // page make the kernel take exactly such pages for the file's cache.
-                for (std::size_t k = 0; k < count; k += pageSize)
-                    file->write(bytes.data() + at + k, Size32(std::min(pageSize, count - k)));
+                file->write(bytes.data() + at, Size32(count));
                 // Only whole pages inside the written bytes; nothing reads them again.
                 const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
                 const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
