@@ -17,13 +17,13 @@
 namespace jiajiemi {
 namespace {
 
+using test::Bytes;
 using test::FakeSurface;
 using test::InChild;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
-ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
 std::string S(std::string_view text) { return std::string(text); }
 
 // Every entry of a folder, so that a test can tell that nothing was written.

@@ -21,13 +21,13 @@
 namespace jiajiemi {
 namespace {
 
+using test::Bytes;
 using test::FakeSurface;
 using test::InChild;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
 
-ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
 
 // Runs body as an ordinary user when the tests run as root, who may write anything.
 int AsOrdinaryUser(const std::function<bool()>& body) {

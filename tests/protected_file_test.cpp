@@ -16,6 +16,7 @@
 namespace jiajiemi {
 namespace {
 
+using test::Bytes;
 using test::FromHex;
 using test::InChild;
 using test::ReadBytes;
@@ -24,7 +25,6 @@ using test::ToHex;
 using test::WriteBytes;
 
 std::string AsText(const ByteString& bytes) { return std::string(bytes.begin(), bytes.end()); }
-ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
 
 PlainFile& Registered(FileHandle handle) { return *OpenFileRegistry::Instance().Find(handle); }
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace jiajiemi::test {
@@ -44,6 +45,8 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+inline ByteString Bytes(std::string_view text) { return ByteString(text.begin(), text.end()); }
 
 inline ByteString ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
