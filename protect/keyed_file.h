@@ -72,9 +72,9 @@ public:
 
     std::int32_t plainPrefix() const { return plainPrefix_; }
 
-    // Lets observer see the bytes of every later read once they are deciphered, in order
-    // and on a thread of its own, while the next ones are still being deciphered. An empty
-    // observer ends that. The observer must not throw.
+    // Lets observer see the bytes of every later read once they are deciphered, in order;
+    // in a large read on a thread of its own, while the next ones are still being
+    // deciphered. An empty observer ends that. The observer must not throw.
     using ReadObserver = std::function<void(std::int64_t position, const std::uint8_t* bytes, std::size_t count)>;
     void observeReads(ReadObserver observer) { readObserver_ = std::move(observer); }
 

@@ -44,11 +44,15 @@ void ParallelFor(std::size_t count, std::size_t minPerThread, const std::functio
 std::size_t ProduceAndFollow(std::size_t count, std::size_t piece, std::size_t ahead,
                              const std::function<std::size_t(std::size_t, std::size_t)>& produce,
                              const std::vector<PieceWork>& followers) {
-    if (followers.empty()) {
+    if (followers.empty() || count <= piece) {
+        // A single piece leaves nothing to overlap, and is not worth a thread.
         std::size_t first = 0;
         while (first < count) {
             const std::size_t last = std::min(count, first + piece);
-            first += std::min(produce(first, last), last - first);
+            const std::size_t got = std::min(produce(first, last), last - first);
+            if (got > 0)
+                for (const PieceWork& follow : followers) follow(first, first + got);
+            first += got;
             if (first < last) break;
         }
         return first;

@@ -72,6 +72,18 @@ void WriteBinary(PlainFile& file, const DataValue& value) {
 // Reads up to count bytes; false when fewer came.
 bool ReadExactly(PlainFile& file, void* buffer, std::int32_t count) { return file.read(buffer, count) == count; }
 
+// Reads a byte string's stored length; nothing when it cannot be read or when the file
+// does not hold that many bytes after it. Refusing a length beyond the end of the file
+// keeps a crafted one from reserving gigabytes.
+std::optional<std::uint32_t> ReadStoredLength(PlainFile& file) {
+    std::uint8_t count[4];
+    if (!ReadExactly(file, count, 4)) return std::nullopt;
+    const std::uint32_t length = Load32Le(count);
+    const std::int64_t remaining = std::int64_t(file.length()) - file.position();
+    if (std::int64_t(length) > remaining) return std::nullopt;
+    return length;
+}
+
 bool ReadVariable(PlainFile& file, const DataVariable& variable) {
     if (auto* const* number = std::get_if<std::int32_t*>(&variable)) {
         std::uint8_t bytes[4];
@@ -83,19 +95,14 @@ bool ReadVariable(PlainFile& file, const DataVariable& variable) {
         ByteString& bytes = **bytesVariable;
         bytes.clear();
         bytes.shrink_to_fit();
-        std::uint8_t count[4];
-        if (!ReadExactly(file, count, 4)) return false;
-        const std::uint32_t length = Load32Le(count);
-        // A stored length beyond the end of the file cannot be satisfied; refusing it here
-        // keeps a crafted length from reserving gigabytes.
-        const std::int64_t remaining = std::int64_t(file.length()) - file.position();
-        if (std::int64_t(length) > remaining) return false;
+        const std::optional<std::uint32_t> length = ReadStoredLength(file);
+        if (!length) return false;
         try {
-            bytes.resize(length);
+            bytes.resize(*length);
         } catch (const std::bad_alloc&) {
             return false;
         }
-        if (!ReadExactly(file, bytes.data(), std::int32_t(length))) {
+        if (!ReadExactly(file, bytes.data(), std::int32_t(*length))) {
             bytes.clear();
             bytes.shrink_to_fit();
             return false;
@@ -290,6 +297,17 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes)
 
 namespace {
 
+constexpr std::int32_t ContentLengthOffset = 68;
+constexpr std::int32_t ContentOffset = 72;
+constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffset;
+// The content moves in pieces through a ring: each piece is enciphered or deciphered while
+// earlier ones are digested and written on other cores. A piece of 1 MiB is enciphered and
+// written by one thread in one go; larger ones (4 MiB) left a pipeline of their own to
+// fill and drain in every piece, and cost encrypt 5 % and decrypt 10 % at 64 MiB.
+constexpr std::size_t ContentPiece = std::size_t(1) << 20;
+constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
+constexpr std::size_t RingPieces = 8;
+
 // Reads the content's byte string into content and returns its digest text. Through a
 // KeyedFile the digest follows the deciphering piece by piece on a core of its own.
 DigestText ReadContent(FileHandle handle, ByteString& content) {
@@ -322,14 +340,59 @@ DigestText ReadContent(FileHandle handle, ByteString& content) {
     return DigestText(text, DigestTextLength);
 }
 
-constexpr std::int32_t ContentLengthOffset = 68;
-constexpr std::int32_t ContentOffset = 72;
-constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffset;
-// The content moves in pieces through a ring: each piece is enciphered and written while
-// the digest of an earlier one is computed on another core.
-constexpr std::size_t ContentPiece = std::size_t(4) << 20;
-constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
-constexpr std::size_t RingPieces = 4;
+
+// Reads the content's byte string piece by piece through a ring instead of whole, and
+// gives each deciphered piece to the digest and to destination (when there is one), each
+// on a thread of its own. A content that cannot be read whole counts as empty, as ReadData
+// leaves it: destination is emptied again and the digest is that of nothing. A failing
+// destination turns written false and is left alone from then on, while the reading and
+// the digest go on: the checks decide the outcome before any write does.
+DigestText PassContent(PlainFile& file, PlainFile* destination, bool& written) {
+    std::optional<std::uint32_t> length;
+    try {
+        length = ReadStoredLength(file);
+    } catch (const FileError&) {
+    }
+    DigestContext digest;
+    digest.Start();
+    std::size_t passed = 0;
+    if (length) {
+        const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
+        ByteString ring(RingPieces * piece);
+        const auto slot = [&](std::size_t first) { return ring.data() + first % ring.size(); };
+        std::vector<PieceWork> followers{
+            [&](std::size_t first, std::size_t last) { digest.Update(slot(first), last - first); }};
+        if (destination)
+            followers.emplace_back([&](std::size_t first, std::size_t last) {
+                if (!written) return;
+                try {
+                    destination->write(slot(first), std::int32_t(last - first));
+                } catch (const FileError&) {
+                    written = false;
+                }
+            });
+        try {
+            passed = ProduceAndFollow(*length, piece, ring.size(), [&](std::size_t first, std::size_t last) {
+                return std::size_t(file.read(slot(first), std::int32_t(last - first)));
+            }, followers);
+        } catch (const FileError&) {
+        }
+    }
+    if (!length || passed != *length) {
+        if (destination && written) {
+            try {
+                destination->setLength(0);
+                destination->seek(0, SeekOrigin::Begin);
+            } catch (const FileError&) {
+                written = false;
+            }
+        }
+        return ComputeDigestText(std::string_view());
+    }
+    char text[DigestTextLength + 1];
+    digest.Finish(text);
+    return DigestText(text, DigestTextLength);
+}
 
 // Writes a whole record, taking its content from read. The content goes first, to its own
 // place, and the length and header after it, once the content's digest is known: in a
@@ -431,31 +494,49 @@ FileEncryption EncryptFile(const std::string& sourcePath, const std::string& pat
     return result;
 }
 
-RecordReading ReadProtectedFile(const std::string& path, std::string_view password) {
-    const FileHandle handle = OpenKeyedFile(path, 1, 1, password, ProtectedFilePlainPrefix);
-    if (handle == 0) return {RecordCheck::OpenFailed, {}};
+namespace {
 
-    RecordReading reading;
+// Opens a protected file and checks it in the order magic, password, content; the content
+// is read by readContent, which returns its digest text.
+RecordCheck CheckRecord(const std::string& path, std::string_view password,
+                        const std::function<DigestText(FileHandle)>& readContent) {
+    const FileHandle handle = OpenKeyedFile(path, 1, 1, password, ProtectedFilePlainPrefix);
+    if (handle == 0) return RecordCheck::OpenFailed;
+
+    RecordCheck check = RecordCheck::Passed;
     std::int32_t magic = 0;
     ReadData(handle, {&magic});
     if (magic != ProtectedFileMagic) {
-        reading.check = RecordCheck::NotProtected;
+        check = RecordCheck::NotProtected;
     } else if (const std::string storedPassword = ReadText(handle, 32);
                CompareText(storedPassword.c_str(), ComputeDigestText(password).c_str()) != 0) {
-        reading.check = RecordCheck::WrongPassword;
+        check = RecordCheck::WrongPassword;
     } else {
         const std::string storedContent = ReadText(handle, 32);
-        // A content that cannot be read whole stays empty; the digest check then decides.
-        const DigestText contentDigest = ReadContent(handle, reading.content);
-        if (CompareText(storedContent.c_str(), contentDigest.c_str()) != 0) {
-            reading.check = RecordCheck::Tampered;
-            reading.content.clear();
-        } else {
-            reading.check = RecordCheck::Passed;
-        }
+        if (CompareText(storedContent.c_str(), readContent(handle).c_str()) != 0) check = RecordCheck::Tampered;
     }
     CloseFile(handle);
+    return check;
+}
+
+}  // namespace
+
+RecordReading ReadProtectedFile(const std::string& path, std::string_view password) {
+    RecordReading reading;
+    // A content that cannot be read whole stays empty; the digest check then decides.
+    reading.check = CheckRecord(path, password, [&](FileHandle handle) { return ReadContent(handle, reading.content); });
+    if (reading.check != RecordCheck::Passed) reading.content.clear();
     return reading;
+}
+
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, FileHandle destination) {
+    PlainFile* destinationFile = OpenFileRegistry::Instance().Find(destination);
+    RecordPassing passing;
+    passing.written = destination == 0 || destinationFile != nullptr;
+    passing.check = CheckRecord(path, password, [&](FileHandle handle) {
+        return PassContent(*OpenFileRegistry::Instance().Find(handle), destinationFile, passing.written);
+    });
+    return passing;
 }
 
 }  // namespace jiajiemi

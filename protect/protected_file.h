@@ -110,4 +110,16 @@ struct RecordReading {
 // Reads and checks a protected file in the order magic, password, content.
 RecordReading ReadProtectedFile(const std::string& path, std::string_view password);
 
+struct RecordPassing {
+    RecordCheck check = RecordCheck::OpenFailed;
+    bool written = true;  // false when writing to the destination failed
+};
+
+// Reads and checks a protected file as ReadProtectedFile does, but never holds the content
+// whole: it goes piece by piece to the file open as destination (none when 0), written
+// from its current position as it is read, whatever the checks decide in the end. A
+// content that cannot be read whole leaves the destination empty, as it leaves the content
+// of a reading empty.
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, FileHandle destination = 0);
+
 }  // namespace jiajiemi

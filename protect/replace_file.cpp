@@ -40,31 +40,6 @@ mode_t CurrentUmask() {
     return 022;
 }
 
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::string& target) {
-        const auto slash = target.rfind('/');
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        std::string pattern = FolderOf(target) + "/." + name + std::string(TemporaryFileMarker) + "XXXXXX";
-        const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-        if (fd < 0) return;
-        ::close(fd);
-        path_ = pattern;
-    }
-    ~TemporaryFile() {
-        if (!path_.empty()) ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    bool created() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
-    void Kept() { path_.clear(); }
-
-private:
-    std::string path_;
-};
-
 void SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -74,46 +49,64 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
-                         const std::function<bool(FileHandle)>& write) {
-    if (destination.empty()) return WriteOutcome::OpenFailed;
-    const std::string target = FollowLinks(destination);
+PendingReplacement::PendingReplacement(const std::string& destination, std::string_view password,
+                                       std::int32_t plainPrefix) {
+    if (destination.empty()) return;
+    target_ = FollowLinks(destination);
 
     struct stat old {};
-    const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0))
-        return WriteOutcome::OpenFailed;
+    exists_ = ::stat(target_.c_str(), &old) == 0;
+    if (exists_ && (!S_ISREG(old.st_mode) || ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0)) return;
 
-    TemporaryFile temporary(target);
-    if (!temporary.created()) return WriteOutcome::OpenFailed;
-    const mode_t mode = exists ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
-    if (::chmod(temporary.path().c_str(), mode) != 0) return WriteOutcome::OpenFailed;
-    if (exists && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    const auto slash = target_.rfind('/');
+    const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    std::string pattern = FolderOf(target_) + "/." + name + std::string(TemporaryFileMarker) + "XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return;
+    ::close(fd);
+    temporaryPath_ = pattern;
+
+    const mode_t mode = exists_ ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
+    if (::chmod(temporaryPath_.c_str(), mode) != 0) return;
+    if (exists_ && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
         // Keep the owner where we may (as root); elsewhere the file becomes ours, as a copy would.
-        if (::chown(temporary.path().c_str(), old.st_uid, old.st_gid) != 0) {
+        if (::chown(temporaryPath_.c_str(), old.st_uid, old.st_gid) != 0) {
         }
     }
+    handle_ = OpenKeyedFile(temporaryPath_, 4, 1, password, plainPrefix);
+}
 
-    const FileHandle handle = OpenKeyedFile(temporary.path(), 4, 1, password, plainPrefix);
-    if (handle == 0) return WriteOutcome::OpenFailed;
+PendingReplacement::~PendingReplacement() {
+    CloseFile(handle_);
+    if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
+}
 
-    bool written = write(handle);
+WriteOutcome PendingReplacement::Finish(bool written) {
+    if (handle_ == 0) return WriteOutcome::OpenFailed;
     if (written) {
         try {
-            PlainFile* file = OpenFileRegistry::Instance().Find(handle);
+            PlainFile* file = OpenFileRegistry::Instance().Find(handle_);
             // An old file must not be lost to a crash before its replacement is on disk. A
             // new file has nothing to lose, and is left to the system's own writeback.
-            if (exists) file->flush();
+            if (exists_) file->flush();
             file->close();
         } catch (const FileError&) {
             written = false;
         }
     }
-    CloseFile(handle);
-    if (!written || ::rename(temporary.path().c_str(), target.c_str()) != 0) return WriteOutcome::WriteFailed;
-    temporary.Kept();
-    SyncFolder(FolderOf(target));
+    CloseFile(handle_);
+    handle_ = 0;
+    if (!written || ::rename(temporaryPath_.c_str(), target_.c_str()) != 0) return WriteOutcome::WriteFailed;
+    temporaryPath_.clear();
+    SyncFolder(FolderOf(target_));
     return WriteOutcome::Written;
+}
+
+WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
+                         const std::function<bool(FileHandle)>& write) {
+    PendingReplacement replacement(destination, password, plainPrefix);
+    if (replacement.handle() == 0) return WriteOutcome::OpenFailed;
+    return replacement.Finish(write(replacement.handle()));
 }
 
 }  // namespace jiajiemi

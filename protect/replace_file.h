@@ -21,6 +21,29 @@ enum class WriteOutcome {
 // Temporary files are named ".NAME.jiajiemi-XXXXXX" beside the destination.
 inline constexpr std::string_view TemporaryFileMarker = ".jiajiemi-";
 
+// A replacement that is written now and put in the destination's place later, or never:
+// it is checked and opened as ReplaceFile does, and dropped unfinished it removes its
+// temporary file and leaves the destination as it was.
+class PendingReplacement {
+public:
+    PendingReplacement(const std::string& destination, std::string_view password, std::int32_t plainPrefix);
+    ~PendingReplacement();
+    PendingReplacement(const PendingReplacement&) = delete;
+    PendingReplacement& operator=(const PendingReplacement&) = delete;
+
+    // The temporary file, open for writing; 0 when the destination was refused.
+    FileHandle handle() const { return handle_; }
+    // Closes the temporary file and, when written, puts it in the destination's place;
+    // otherwise removes it. OpenFailed when the destination was refused.
+    WriteOutcome Finish(bool written);
+
+private:
+    std::string target_;  // the destination with its links followed
+    bool exists_ = false;
+    std::string temporaryPath_;
+    FileHandle handle_ = 0;
+};
+
 // Opens a temporary file for the destination as OpenKeyedFile would (mode 4 with the
 // given password and plain prefix), lets write fill it, and puts it in the destination's
 // place. A symbolic link is followed: the file it points to is replaced and the link stays.

@@ -84,6 +84,11 @@ TEST(ProtectedFile, LargeRecordMatchesTheOnePieceModel) {
     const RecordReading reading = ReadProtectedFile(dir / "p", "secret");
     EXPECT_EQ(reading.check, RecordCheck::Passed);
     EXPECT_TRUE(reading.content == content);
+
+    const FileHandle out = OpenKeyedFile(dir / "out", 4);
+    EXPECT_EQ(PassProtectedFile(dir / "p", "secret", out).check, RecordCheck::Passed);
+    CloseFile(out);
+    EXPECT_TRUE(ReadBytes(dir / "out") == content);
 }
 
 // Each damaged record, and the check that must catch it.
@@ -144,10 +149,22 @@ TEST(ProtectedFile, DamagedRecords) {
         const RecordReading reading = ReadProtectedFile(dir / "p", c.password);
         EXPECT_EQ(reading.check, c.expected) << c.what;
         EXPECT_EQ(reading.content, c.content) << c.what;
+
+        // Passed on to a file instead of held, the content is the same and so is the check.
+        const FileHandle out = OpenKeyedFile(dir / "out", 4);
+        const RecordPassing passing = PassProtectedFile(dir / "p", c.password, out);
+        CloseFile(out);
+        EXPECT_EQ(passing.check, c.expected) << c.what;
+        EXPECT_TRUE(passing.written) << c.what;
+        if (c.expected == RecordCheck::Passed) {
+            EXPECT_EQ(ReadBytes(dir / "out"), c.content) << c.what;
+        }
+        EXPECT_EQ(PassProtectedFile(dir / "p", c.password).check, c.expected) << c.what;
     }
-    EXPECT_EQ(ReadProtectedFile(dir / "missing", "secret").check, RecordCheck::OpenFailed);
-    EXPECT_EQ(ReadProtectedFile(dir.path().string(), "secret").check, RecordCheck::OpenFailed);
-    EXPECT_EQ(ReadProtectedFile("", "secret").check, RecordCheck::OpenFailed);
+    for (const std::string& path : {dir / "missing", dir.path().string(), std::string()}) {
+        EXPECT_EQ(ReadProtectedFile(path, "secret").check, RecordCheck::OpenFailed);
+        EXPECT_EQ(PassProtectedFile(path, "secret").check, RecordCheck::OpenFailed);
+    }
     EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);  // every path closed its file
 }
 
@@ -383,6 +400,30 @@ TEST(WholeFiles, FailedWritesKeepTheDestination) {
 }
 
 // An existing destination that the user may not write is refused and left alone.
+// A replacement that is dropped unfinished, or finished as not written, leaves the
+// destination as it was and no temporary file behind.
+TEST(WholeFiles, PendingReplacementWaitsForFinish) {
+    TempDir dir;
+    WriteBytes(dir / "dest", "old");
+    for (const bool finish : {false, true}) {
+        PendingReplacement replacement(dir / "dest", {}, 0);
+        ASSERT_NE(replacement.handle(), 0);
+        ASSERT_TRUE(WriteData(replacement.handle(), {std::string_view("new")}));
+        if (finish) {
+            EXPECT_EQ(replacement.Finish(false), WriteOutcome::WriteFailed);
+        }
+    }
+    EXPECT_EQ(ReadBytes(dir / "dest"), Bytes("old"));
+    EXPECT_TRUE(dir.Leftovers().empty());
+    {
+        PendingReplacement replacement(dir / "dest", {}, 0);
+        ASSERT_TRUE(WriteData(replacement.handle(), {std::string_view("new")}));
+        EXPECT_EQ(replacement.Finish(true), WriteOutcome::Written);
+    }
+    EXPECT_EQ(ReadBytes(dir / "dest"), Bytes(std::string_view("new\0", 4)));
+    EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);
+}
+
 TEST(WholeFiles, ReadOnlyDestinationIsRefused) {
     TempDir dir;
     std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
