@@ -16,16 +16,29 @@ CliSurface::CliSurface(std::string source, std::string destination, std::string 
       out_(out),
       err_(err) {}
 
-bool CliSurface::OpenSaveDialog() {
+bool CliSurface::Refused() const {
     struct stat info {};
-    if (!force_ && ::lstat(destination_.c_str(), &info) == 0) {
+    return !force_ && ::lstat(destination_.c_str(), &info) == 0;
+}
+
+std::string CliSurface::AbsoluteDestination() const {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(destination_, error);
+    return error ? destination_ : absolute.string();
+}
+
+bool CliSurface::OpenSaveDialog() {
+    if (Refused()) {
         err_ << "目标文件“" << destination_ << "”已存在，如需覆盖请加 --force！" << std::endl;
         return false;
     }
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(destination_, error);
-    saveDialog_.fileName = error ? destination_ : absolute.string();
+    saveDialog_.fileName = AbsoluteDestination();
     return true;
+}
+
+std::optional<std::string> CliSurface::DestinationKnownAhead() {
+    if (Refused()) return std::nullopt;
+    return AbsoluteDestination();
 }
 
 void CliSurface::ShowMessage(const std::string& text, MessageStyle style) {

@@ -19,10 +19,15 @@ public:
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     // Confirms DEST as an absolute path; refuses an existing DEST without --force.
     bool OpenSaveDialog() override;
+    // DEST as OpenSaveDialog will confirm it; nothing when it would refuse DEST.
+    std::optional<std::string> DestinationKnownAhead() override;
     // Information to standard output, errors to standard error, one line each.
     void ShowMessage(const std::string& text, MessageStyle style) override;
 
 private:
+    bool Refused() const;
+    std::string AbsoluteDestination() const;
+
     std::string source_;
     std::string destination_;
     std::string password_;

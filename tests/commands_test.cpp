@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -112,9 +113,14 @@ public:
         surface.answers.push_back(std::move(destination));
         return RunEncryptCommand(surface);
     }
+    // Decrypt runs as the window runs it, or, with ahead set, as the command-line tool
+    // does: the destination is announced before the command, and a cancel stands for a
+    // destination that came to exist meanwhile.
+    bool ahead = false;
     CommandOutcome Decrypt(const std::string& source, const std::string& password, std::optional<std::string> destination) {
         surface.fileName = source;
         surface.password = password;
+        surface.ahead = ahead ? std::optional(destination.value_or(dir / "announced")) : std::nullopt;
         surface.answers.push_back(std::move(destination));
         return RunDecryptCommand(surface);
     }
@@ -184,7 +190,13 @@ TEST_F(Commands, EncryptFailures) {
     });
 }
 
-TEST_F(Commands, DecryptFailures) {
+// Decrypt in the window (the content held between the checks and the dialog) and in the
+// command-line tool (the content written ahead to a file that waits for both).
+class DecryptCommand : public Commands, public testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(Both, DecryptCommand, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Ahead" : "InMemory"; });
+
+TEST_P(DecryptCommand, Failures) {
     WriteBytes(dir / "plain.txt", "hello");
     WriteBytes(dir / "empty", "");
     std::filesystem::create_directory(dir / "folder");
@@ -192,6 +204,11 @@ TEST_F(Commands, DecryptFailures) {
     ByteString damaged = ReadBytes(dir / "p.e");
     damaged.back() ^= 1;
     WriteBytes(dir / "damaged.e", damaged);
+    ASSERT_EQ(WriteProtectedFile(dir / "large-damaged.e", "secret", ByteString(3u << 20, 7)), WriteOutcome::Written);
+    damaged = ReadBytes(dir / "large-damaged.e");
+    damaged[damaged.size() / 2] ^= 1;
+    WriteBytes(dir / "large-damaged.e", damaged);
+    ahead = GetParam();
     CheckFailures(&Commands::Decrypt, {
         {"empty file-name box", "", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
         {"missing", dir / "missing", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
@@ -201,16 +218,32 @@ TEST_F(Commands, DecryptFailures) {
         {"wrong password", dir / "p.e", "Secret", dir / "out", CommandOutcome::WrongPassword, messages::WrongPassword, false},
         {"no password", dir / "p.e", "", dir / "out", CommandOutcome::WrongPassword, messages::WrongPassword, false},
         {"tampered", dir / "damaged.e", "secret", dir / "out", CommandOutcome::Tampered, messages::Tampered, false},
+        {"large, tampered", dir / "large-damaged.e", "secret", dir / "out", CommandOutcome::Tampered, messages::Tampered, false},
         {"password outside CP936", dir / "p.e", "😀", dir / "out", CommandOutcome::PasswordNotEncodable,
          messages::PasswordNotEncodable, false},
         {"cancelled", dir / "p.e", "secret", std::nullopt, CommandOutcome::Cancelled, "", true},
         {"no such folder", dir / "p.e", "secret", dir / "none/out", CommandOutcome::DestinationRefused,
          messages::DecryptedCreateFailed, true},
+        {"destination is a folder", dir / "p.e", "secret", dir / "folder", CommandOutcome::DestinationRefused,
+         messages::DecryptedCreateFailed, true},
     });
     EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);
 }
 
-TEST_F(Commands, RoundTrips) {
+// A surface that confirms another path than it announced gets nothing written anywhere.
+TEST_F(Commands, DecryptToAnotherPathThanAnnounced) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "secret", Bytes("hello")), WriteOutcome::Written);
+    surface.fileName = dir / "p.e";
+    surface.password = "secret";
+    surface.ahead = dir / "announced";
+    surface.answers.push_back(dir / "chosen");
+    EXPECT_EQ(RunDecryptCommand(surface), CommandOutcome::DestinationRefused);
+    EXPECT_EQ(surface.TakeMessage(), messages::DecryptedCreateFailed);
+    EXPECT_EQ(Entries(dir), std::vector<std::string>{"p.e"});
+}
+
+TEST_P(DecryptCommand, RoundTrips) {
+    ahead = GetParam();
     const std::size_t sizes[] = {0, 1, 4024, 4025, 8192 + 3, (5u << 20) + 11};
     for (const std::size_t size : sizes) {
         ByteString content(size);
@@ -223,6 +256,7 @@ TEST_F(Commands, RoundTrips) {
             ASSERT_EQ(Decrypt(dir / "p.e", password, dir / "back.bin"), CommandOutcome::Succeeded);
             EXPECT_EQ(surface.TakeMessage(), "创建解密文件“" + (dir / "back.bin") + "”成功！");
             EXPECT_EQ(ReadBytes(dir / "back.bin"), content);
+            EXPECT_TRUE(dir.Leftovers().empty());
         }
     }
     // An empty password stores the whole record in plain.
@@ -249,7 +283,8 @@ TEST_F(Commands, SaveDialogStateCarriesOver) {
 
 // Encrypting a file onto itself keeps its content; decrypting a protected file onto
 // itself replaces it with the content.
-TEST_F(Commands, OntoItself) {
+TEST_P(DecryptCommand, OntoItself) {
+    ahead = GetParam();
     WriteBytes(dir / "doc", "precious");
     ASSERT_EQ(Encrypt(dir / "doc", "pw", dir / "doc"), CommandOutcome::Succeeded);
     EXPECT_EQ(ReadProtectedFile(dir / "doc", "pw").content, Bytes("precious"));
@@ -257,24 +292,41 @@ TEST_F(Commands, OntoItself) {
     EXPECT_EQ(ReadBytes(dir / "doc"), Bytes("precious"));
 }
 
-// A write that fails part way is reported, and the old destination stays whole.
-TEST_F(Commands, FailedWritesAreReported) {
+// A write that fails part way is reported, and the old destination stays whole; a check
+// that fails as well is reported instead, as the checks come first.
+TEST_P(DecryptCommand, FailedWritesAreReported) {
+    ahead = GetParam();
     const ByteString big(200000, 0x42);
     WriteBytes(dir / "big", big);
     ASSERT_EQ(WriteProtectedFile(dir / "big.e", "pw", big), WriteOutcome::Written);
+    ByteString damaged = ReadBytes(dir / "big.e");
+    damaged.back() ^= 1;
+    WriteBytes(dir / "damaged.e", damaged);
     WriteBytes(dir / "old", "old destination");
-    for (const bool encrypt : {true, false}) {
+    struct Case {
+        const char* what;
+        std::function<CommandOutcome()> run;
+        CommandOutcome outcome;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"encrypt", [&] { return Encrypt(dir / "big", "pw", dir / "old"); }, CommandOutcome::WriteFailed,
+         messages::EncryptedWriteFailed},
+        {"decrypt", [&] { return Decrypt(dir / "big.e", "pw", dir / "old"); }, CommandOutcome::WriteFailed,
+         messages::DecryptedWriteFailed},
+        {"decrypt tampered", [&] { return Decrypt(dir / "damaged.e", "pw", dir / "old"); }, CommandOutcome::Tampered,
+         messages::Tampered},
+    };
+    for (const Case& c : cases) {
         const int code = InChild([&] {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{100000, 100000};
             setrlimit(RLIMIT_FSIZE, &limit);
-            const CommandOutcome outcome = encrypt ? Encrypt(dir / "big", "pw", dir / "old") : Decrypt(dir / "big.e", "pw", dir / "old");
-            const std::string_view expected = encrypt ? messages::EncryptedWriteFailed : messages::DecryptedWriteFailed;
-            return outcome == CommandOutcome::WriteFailed && surface.TakeMessage() == expected ? 0 : 1;
+            return c.run() == c.outcome && surface.TakeMessage() == c.message ? 0 : 1;
         });
-        EXPECT_EQ(code, 0) << (encrypt ? "encrypt" : "decrypt");
-        EXPECT_EQ(ReadBytes(dir / "old"), Bytes("old destination"));
-        EXPECT_TRUE(dir.Leftovers().empty());
+        EXPECT_EQ(code, 0) << c.what;
+        EXPECT_EQ(ReadBytes(dir / "old"), Bytes("old destination")) << c.what;
+        EXPECT_TRUE(dir.Leftovers().empty()) << c.what;
     }
 }
 

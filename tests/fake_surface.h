@@ -30,6 +30,7 @@ public:
     int busy = 0;   // inside DoWork now
     int works = 0;  // DoWork calls that ended
     std::function<void()> whileDialogOpen;  // runs while the save dialog is "open"
+    std::optional<std::string> ahead;       // the destination announced before the command
 
     // The work of a command runs on another thread in the window: it must not come back
     // to the surface.
@@ -55,6 +56,10 @@ public:
         if (!answer) return false;
         saveDialog.fileName = *answer;
         return true;
+    }
+    std::optional<std::string> DestinationKnownAhead() override {
+        EXPECT_EQ(busy, 0) << "the surface read from inside the work";
+        return ahead;
     }
     void ShowMessage(const std::string& text, MessageStyle style) override {
         EXPECT_EQ(busy, 0) << "a message while the command is still at work";

@@ -5,6 +5,7 @@
 #include "file_dialog_settings.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace jiajiemi {
@@ -39,6 +40,12 @@ public:
     // Shows 选择写出; true when the user confirmed, and SaveDialog().fileName then holds
     // the full path chosen; false leaves the settings as they were.
     virtual bool OpenSaveDialog() = 0;
+
+    // The path that OpenSaveDialog will confirm, when it is known before the command starts
+    // and will be confirmed without asking anyone (the command-line tool's DEST). Decrypt
+    // then writes the content there as it reads it, and puts it in place only once the
+    // checks passed and the dialog confirmed that path; nothing when it is not known.
+    virtual std::optional<std::string> DestinationKnownAhead() { return std::nullopt; }
 
     // One message box captioned "Zaltor出品" with one OK button.
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;

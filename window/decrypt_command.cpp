@@ -8,18 +8,10 @@
 namespace jiajiemi {
 namespace {
 
-// Opens and checks the protected file; on a failed check, says which and gives nothing.
-std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome& outcome) {
-    const std::optional<std::string> password = ReadPassword(surface);
-    if (!password) {
-        outcome = CommandOutcome::PasswordNotEncodable;
-        return std::nullopt;
-    }
-    const std::string source = surface.FileNameText();
-    RecordReading reading;
-    surface.DoWork([&] { reading = ReadProtectedFile(source, *password); });
-    switch (reading.check) {
-    case RecordCheck::Passed: return std::move(reading.content);
+// Says which check failed; true when they all passed.
+bool ReportCheck(CommandSurface& surface, RecordCheck check, CommandOutcome& outcome) {
+    switch (check) {
+    case RecordCheck::Passed: return true;
     case RecordCheck::OpenFailed:
         outcome = Report(surface, CommandOutcome::SourceMissing, messages::ProtectedOpenFailed);
         break;
@@ -33,30 +25,69 @@ std::optional<ByteString> CheckedContent(CommandSurface& surface, CommandOutcome
         outcome = Report(surface, CommandOutcome::Tampered, messages::Tampered);
         break;
     }
-    return std::nullopt;
+    return false;
 }
 
-}  // namespace
+constexpr WriteMessages DecryptWriteMessages{messages::DecryptedCreateFailed, messages::DecryptedWriteFailed,
+                                             messages::DecryptedBefore};
 
-CommandOutcome RunDecryptCommand(CommandSurface& surface) {
+// Decrypts with the content held in memory between the checks and the save dialog.
+CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& password) {
+    RecordReading reading;
+    const std::string source = surface.FileNameText();
+    surface.DoWork([&] { reading = ReadProtectedFile(source, password); });
     CommandOutcome outcome = CommandOutcome::Succeeded;
-    std::optional<ByteString> content = CheckedContent(surface, outcome);
-    if (!content) return outcome;
+    if (!ReportCheck(surface, reading.check, outcome)) return outcome;
 
     // The protected file is closed by now, so it may be chosen as the destination itself.
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.DoWork([&] { written = WriteAndReleaseWholeFile(destination, std::move(*content)); });
-    return ReportWrite(surface, written, destination,
-                       {messages::DecryptedCreateFailed, messages::DecryptedWriteFailed, messages::DecryptedBefore});
+    surface.DoWork([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); });
+    return ReportWrite(surface, written, destination, DecryptWriteMessages);
+}
+
+// Decrypts into a destination known ahead while reading: the content is never held whole,
+// and the replacement waits for the checks and the save dialog.
+CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password, const std::string& ahead,
+                            PendingReplacement& replacement) {
+    RecordPassing passing;
+    const std::string source = surface.FileNameText();
+    surface.DoWork([&] { passing = PassProtectedFile(source, password, replacement.handle()); });
+    CommandOutcome outcome = CommandOutcome::Succeeded;
+    if (!ReportCheck(surface, passing.check, outcome)) return outcome;
+
+    if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
+    const std::string destination = surface.SaveDialog().fileName;
+    // A surface that confirms another path than it announced: what was written is not for it.
+    if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
+    WriteOutcome written;
+    surface.DoWork([&] { written = replacement.Finish(passing.written); });
+    return ReportWrite(surface, written, destination, DecryptWriteMessages);
+}
+
+}  // namespace
+
+CommandOutcome RunDecryptCommand(CommandSurface& surface) {
+    const std::optional<std::string> password = ReadPassword(surface);
+    if (!password) return CommandOutcome::PasswordNotEncodable;
+    if (const std::optional<std::string> ahead = surface.DestinationKnownAhead()) {
+        // A destination that refuses now is left for the save dialog's turn, after the checks.
+        PendingReplacement replacement(*ahead, {}, 0);
+        if (replacement.handle() != 0) return DecryptAhead(surface, *password, *ahead, replacement);
+    }
+    return DecryptInMemory(surface, *password);
 }
 
 CommandOutcome RunVerifyCommand(CommandSurface& surface) {
+    const std::optional<std::string> password = ReadPassword(surface);
+    if (!password) return CommandOutcome::PasswordNotEncodable;
+    RecordPassing passing;
+    const std::string source = surface.FileNameText();
+    surface.DoWork([&] { passing = PassProtectedFile(source, *password); });
     CommandOutcome outcome = CommandOutcome::Succeeded;
-    if (!CheckedContent(surface, outcome)) return outcome;
-    const std::string verified =
-        std::string(messages::VerifiedBefore) + surface.FileNameText() + std::string(messages::VerifiedAfter);
+    if (!ReportCheck(surface, passing.check, outcome)) return outcome;
+    const std::string verified = std::string(messages::VerifiedBefore) + source + std::string(messages::VerifiedAfter);
     return Report(surface, CommandOutcome::Succeeded, verified, MessageStyle::Information);
 }
 
