@@ -1,8 +1,11 @@
 // Every check of decrypt over arbitrary bytes, with a few passwords: the answer is always
-// one of the four outcomes, a content only comes with a passed check, and every file the
+// one of the four outcomes, a content only comes with a passed check, passing the content
+// on to a file gives the same answer and the same bytes as holding it, and every file the
 // reading opened is closed again.
 #include "fuzz_file.h"
 #include "protected_file.h"
+
+#include <cstdio>
 
 using namespace jiajiemi;
 
@@ -18,6 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else {
             fuzz::Check(reading.content.empty());
         }
+
+        static const std::string outPath = path + ".out";
+        const FileHandle out = OpenKeyedFile(outPath, 4);
+        fuzz::Check(out != 0);
+        const RecordPassing passing = PassProtectedFile(path, password, out);
+        CloseFile(out);
+        fuzz::Check(passing.check == reading.check && passing.written);
+        if (passing.check == RecordCheck::Passed) fuzz::Check(ReadWholeFile(outPath).bytes == reading.content);
+        std::remove(outPath.c_str());
         fuzz::Check(OpenFileRegistry::Instance().size() == 0);
     }
     return 0;
