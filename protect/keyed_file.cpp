@@ -117,8 +117,16 @@ std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
         if (got == 0) break;
         done += std::int32_t(got);
     }
+    if (releaseFrom_ >= 0 && done > 0) {
+        // Always from where the releasing began: only cache pages (of up to 2 MiB) that lie
+        // wholly inside the range go, so one that this read ended in goes with a later one.
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+        if (end > releaseFrom_) ::posix_fadvise(fd_, releaseFrom_, end - releaseFrom_, POSIX_FADV_DONTNEED);
+    }
     return done;
 }
+
+void PlainFile::releaseAfterReading() { releaseFrom_ = position(); }
 
 void PlainFile::writePlain(const void* buffer, std::int32_t count) {
     // At most 32 KiB per call. The kernel sizes the new file's cache pages by the call:

@@ -308,6 +308,15 @@ constexpr std::size_t ContentPiece = std::size_t(1) << 20;
 constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
 constexpr std::size_t RingPieces = 8;
 
+// A file of a piece or more is read once, and gives its pages back as it is read; a
+// smaller one is the likelier to be read again, and has few pages to give.
+void ReleaseAfterReadingWhenLarge(PlainFile& file) {
+    try {
+        if (file.length() >= std::int32_t(ContentPiece)) file.releaseAfterReading();
+    } catch (const FileError&) {
+    }
+}
+
 // Reads the content's byte string into content and returns its digest text. Through a
 // KeyedFile the digest follows the deciphering piece by piece on a core of its own.
 DigestText ReadContent(FileHandle handle, ByteString& content) {
@@ -487,6 +496,7 @@ FileEncryption EncryptFile(const std::string& sourcePath, const std::string& pat
         const int code = error.code().value();
         return {code == EISDIR || code == EINVAL ? ReadFailure::NotRegularFile : ReadFailure::Unreadable, {}};
     }
+    ReleaseAfterReadingWhenLarge(source);
     FileEncryption result{ReadFailure::None, WriteOutcome::Written};
     result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
         return std::size_t(source.read(buffer, std::int32_t(count)));
@@ -513,6 +523,7 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password,
         check = RecordCheck::WrongPassword;
     } else {
         const std::string storedContent = ReadText(handle, 32);
+        ReleaseAfterReadingWhenLarge(*OpenFileRegistry::Instance().Find(handle));
         if (CompareText(storedContent.c_str(), readContent(handle).c_str()) != 0) check = RecordCheck::Tampered;
     }
     CloseFile(handle);

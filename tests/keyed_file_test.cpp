@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/magic.h>
 #include <random>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
 namespace jiajiemi {
 namespace {
@@ -283,6 +288,49 @@ TEST(KeyedFile, KeystreamDependsOnlyOnPasswordAndPosition) {
         const ByteString stored = ReadBytes(dir / "f");
         for (std::size_t p = 0; p < stored.size(); ++p)
             ASSERT_EQ(stored[p], p < std::size_t(prefix) ? 0 : z[p]) << "prefix " << prefix << " at " << p;
+    }
+}
+
+// How many of a file's pages the system holds in its cache.
+std::size_t CachedPages(const std::string& path, std::size_t size) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+    ::close(fd);
+    const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((size + pageSize - 1) / pageSize);
+    ::mincore(map, size, resident.data());
+    ::munmap(map, size);
+    return std::size_t(std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
+}
+
+// A file read once gives its cache pages back as it is read, whatever the sizes of the
+// reads, and the bytes read are the file's.
+TEST(PlainFile, ReleaseAfterReading) {
+    TempDir dir;
+    struct statfs fs {};
+    if (::statfs(dir.path().c_str(), &fs) == 0 && fs.f_type == TMPFS_MAGIC)
+        GTEST_SKIP() << "the cache of a file in memory is the file itself";
+    ByteString content((4u << 20) + 123);
+    for (std::size_t k = 0; k < content.size(); ++k) content[k] = std::uint8_t(k * 13 + (k >> 12));
+    WriteBytes(dir / "f", content);
+    const int fd = ::open((dir / "f").c_str(), O_RDONLY | O_CLOEXEC);
+    ::fsync(fd);  // only written-back pages can be given back
+    ::close(fd);
+    const std::size_t pages = CachedPages(dir / "f", content.size());
+
+    for (const bool release : {false, true}) {
+        PlainFile file;
+        file.open(dir / "f", 1);
+        if (release) file.releaseAfterReading();
+        ByteString read(content.size());
+        for (std::size_t at = 0; at < read.size();)  // pieces that end inside pages
+            at += std::size_t(file.read(read.data() + at, std::int32_t(std::min<std::size_t>(100003, read.size() - at))));
+        EXPECT_TRUE(read == content);
+        if (release) {
+            EXPECT_LE(CachedPages(dir / "f", content.size()), 1u);  // the last, partial page stays
+        } else {
+            EXPECT_EQ(CachedPages(dir / "f", content.size()), pages);
+        }
     }
 }
 
