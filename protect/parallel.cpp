@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -36,66 +38,91 @@ void ParallelFor(std::size_t count, std::size_t minPerThread, const std::functio
         for (std::size_t first; (first = next.fetch_add(run)) < count;) work(first, std::min(count, first + run));
     };
     std::vector<std::jthread> helpers;
-    helpers.reserve(threads - 1);
-    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(claimAndWork);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(claimAndWork);
+        } catch (const std::system_error&) {
+            break;  // no thread to spare: the threads already at work claim the rest
+        }
+    }
     claimAndWork();
 }
+
+namespace {
+
+// ProduceAndFollow on the calling thread alone: each piece is followed right after it
+// was produced.
+std::size_t ProduceAndFollowHere(std::size_t count, std::size_t piece,
+                                 const std::function<std::size_t(std::size_t, std::size_t)>& produce,
+                                 const std::vector<PieceWork>& followers) {
+    std::size_t first = 0;
+    while (first < count) {
+        const std::size_t last = std::min(count, first + piece);
+        const std::size_t got = std::min(produce(first, last), last - first);
+        if (got > 0)
+            for (const PieceWork& follow : followers) follow(first, first + got);
+        first += got;
+        if (first < last) break;
+    }
+    return first;
+}
+
+}  // namespace
 
 std::size_t ProduceAndFollow(std::size_t count, std::size_t piece, std::size_t ahead,
                              const std::function<std::size_t(std::size_t, std::size_t)>& produce,
                              const std::vector<PieceWork>& followers) {
-    if (followers.empty() || count <= piece) {
-        // A single piece leaves nothing to overlap, and is not worth a thread.
-        std::size_t first = 0;
-        while (first < count) {
-            const std::size_t last = std::min(count, first + piece);
-            const std::size_t got = std::min(produce(first, last), last - first);
-            if (got > 0)
-                for (const PieceWork& follow : followers) follow(first, first + got);
-            first += got;
-            if (first < last) break;
-        }
-        return first;
-    }
+    // A single piece leaves nothing to overlap, and is not worth a thread.
+    if (followers.empty() || count <= piece) return ProduceAndFollowHere(count, piece, produce, followers);
 
     // produced holds how far production got, with Finished set once it stopped; each
     // follower publishes how far it has followed.
     constexpr std::uint64_t Finished = std::uint64_t(1) << 63;
     std::atomic<std::uint64_t> produced{0};
     std::vector<std::atomic<std::uint64_t>> followed(followers.size());
-    // Declared before the threads, so that it counts them until they are joined.
-    const struct Counted {
-        std::size_t n;
-        explicit Counted(std::size_t count) : n(count) { runningFollowers += n; }
-        ~Counted() { runningFollowers -= n; }
-    } counted(followers.size());
-    std::vector<std::jthread> threads;
-    for (std::size_t f = 0; f < followers.size(); ++f) {
-        threads.emplace_back([&, f] {
-            std::uint64_t done = 0;
-            for (;;) {
-                const std::uint64_t state = produced.load();
-                const std::uint64_t ready = state & ~Finished;
-                if (ready > done) {
-                    // Piece by piece, so that a piece never wraps around the producer's ring.
-                    for (std::uint64_t next; done < ready; done = next) {
-                        next = std::min<std::uint64_t>(ready, (done / piece + 1) * piece);
-                        followers[f](done, next);
-                    }
-                    followed[f].store(done);
-                    followed[f].notify_one();
-                } else if (state & Finished) {
-                    return;
-                } else {
-                    produced.wait(state);
-                }
-            }
-        });
-    }
     auto finish = [&](std::uint64_t total) {
         produced.store(total | Finished);
         produced.notify_all();
     };
+    // Declared before the threads, so that it counts them until they are joined.
+    struct Counted {
+        std::size_t n;
+        explicit Counted(std::size_t count) : n(count) { runningFollowers += n; }
+        ~Counted() { runningFollowers -= n; }
+    };
+    std::optional<Counted> counted(std::in_place, followers.size());
+    std::vector<std::jthread> threads;
+    try {
+        for (std::size_t f = 0; f < followers.size(); ++f) {
+            threads.emplace_back([&, f] {
+                std::uint64_t done = 0;
+                for (;;) {
+                    const std::uint64_t state = produced.load();
+                    const std::uint64_t ready = state & ~Finished;
+                    if (ready > done) {
+                        // Piece by piece, so that a piece never wraps around the producer's ring.
+                        for (std::uint64_t next; done < ready; done = next) {
+                            next = std::min<std::uint64_t>(ready, (done / piece + 1) * piece);
+                            followers[f](done, next);
+                        }
+                        followed[f].store(done);
+                        followed[f].notify_one();
+                    } else if (state & Finished) {
+                        return;
+                    } else {
+                        produced.wait(state);
+                    }
+                }
+            });
+        }
+    } catch (const std::system_error&) {
+        // No thread to spare: those started see nothing produced and end, and everything
+        // runs here.
+        finish(0);
+        threads.clear();
+        counted.reset();
+        return ProduceAndFollowHere(count, piece, produce, followers);
+    }
 
     std::size_t first = 0;
     try {

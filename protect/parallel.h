@@ -19,7 +19,8 @@ using PieceWork = std::function<void(std::size_t first, std::size_t last)>;
 // at most piece items; it returns how many it produced from first, and fewer than asked
 // ends the run. Each follower sees every produced piece, in order, on a thread of its own,
 // so that following one piece overlaps producing the next; with no followers, or with a
-// count of one piece or less, everything runs on the calling thread. No piece is produced
+// count of one piece or less, or when no thread can be started, everything runs on the
+// calling thread. No piece is produced
 // more than ahead items (at least piece) beyond what every follower has seen, so a ring of
 // that size can hold the pieces.
 // Returns how many items were produced. When produce throws, the followers finish what

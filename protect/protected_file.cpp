@@ -365,32 +365,34 @@ DigestText PassContent(PlainFile& file, PlainFile* destination, bool& written) {
     digest.Start();
     std::size_t passed = 0;
     if (length) {
-        const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
-        ByteString ring(RingPieces * piece);
-        const auto slot = [&](std::size_t first) { return ring.data() + first % ring.size(); };
-        std::vector<PieceWork> followers{
-            [&](std::size_t first, std::size_t last) { digest.Update(slot(first), last - first); }};
-        if (destination)
-            followers.emplace_back([&](std::size_t first, std::size_t last) {
-                if (!written) return;
-                try {
-                    destination->write(slot(first), std::int32_t(last - first));
-                } catch (const FileError&) {
-                    written = false;
-                }
-            });
         try {
+            const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
+            ByteString ring(RingPieces * piece);
+            const auto slot = [&](std::size_t first) { return ring.data() + first % ring.size(); };
+            std::vector<PieceWork> followers{
+                [&](std::size_t first, std::size_t last) { digest.Update(slot(first), last - first); }};
+            if (destination)
+                followers.emplace_back([&](std::size_t first, std::size_t last) {
+                    if (!written) return;
+                    try {
+                        destination->write(slot(first), std::int32_t(last - first));
+                    } catch (const FileError&) {
+                        written = false;
+                    }
+                });
             passed = ProduceAndFollow(*length, piece, ring.size(), [&](std::size_t first, std::size_t last) {
                 return std::size_t(file.read(slot(first), std::int32_t(last - first)));
             }, followers);
-        } catch (const FileError&) {
+        } catch (const std::exception&) {  // a read error, or no memory for the ring
         }
     }
     if (!length || passed != *length) {
-        if (destination && written) {
+        if (destination) {
+            // Emptied, it holds what a reading would hold, even after a write failed.
             try {
                 destination->setLength(0);
                 destination->seek(0, SeekOrigin::Begin);
+                written = true;
             } catch (const FileError&) {
                 written = false;
             }
@@ -415,7 +417,12 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
         // Pieces sized to the content expected, so that a small file costs little; a content
         // that turns out longer still goes through, in small pieces.
         const std::size_t piece = std::clamp<std::size_t>(expectedLength + 1, MinContentPiece, ContentPiece);
-        std::vector<std::uint8_t> ring(RingPieces * piece);
+        std::vector<std::uint8_t> ring;
+        try {
+            ring.resize(RingPieces * piece);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         std::size_t length = 0;
         // The digest and the writing (which enciphers) follow the reading on threads of
         // their own. A write error stops the reading and is raised once all have stopped.

@@ -50,9 +50,11 @@ protected:
         surface.answers.push_back(destination);
         return RunEncryptCommand(surface);
     }
-    CommandOutcome Decrypt(const std::string& source, const std::string& destination) {
+    // ahead: as the command-line tool runs it, with the destination announced first.
+    CommandOutcome Decrypt(const std::string& source, const std::string& destination, bool ahead = false) {
         surface.fileName = source;
         surface.password = "pw";
+        surface.ahead = ahead ? std::optional(destination) : std::nullopt;
         surface.answers.push_back(destination);
         return RunDecryptCommand(surface);
     }
@@ -122,8 +124,9 @@ TEST_F(Faults, DestinationsThatCannotBeWritten) {
                   for (const std::string destination : {dir / "read-only", dir / "locked/new"}) {
                       all = all && Encrypt(dir / "source", destination) == CommandOutcome::DestinationRefused &&
                             surface.TakeMessage() == messages::EncryptedCreateFailed;
-                      all = all && Decrypt(dir / "p.e", destination) == CommandOutcome::DestinationRefused &&
-                            surface.TakeMessage() == messages::DecryptedCreateFailed;
+                      for (const bool ahead : {false, true})
+                          all = all && Decrypt(dir / "p.e", destination, ahead) == CommandOutcome::DestinationRefused &&
+                                surface.TakeMessage() == messages::DecryptedCreateFailed;
                   }
                   return all;
               }),
@@ -131,6 +134,32 @@ TEST_F(Faults, DestinationsThatCannotBeWritten) {
     EXPECT_EQ(ReadBytes(dir / "read-only"), Bytes("old content"));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "locked"));
     EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// With no thread to spare, or only one, the commands do all their work on their own
+// thread, whole and right.
+TEST_F(Faults, NoThreadToSpare) {
+    ByteString content((3u << 20) + 5);
+    for (std::size_t k = 0; k < content.size(); ++k) content[k] = std::uint8_t(k * 7 + (k >> 11));
+    WriteBytes(dir / "source", content);
+    if (geteuid() != 0) GTEST_SKIP() << "needs root, to run as a user that has no other process";
+    for (const rlim_t tasks : {1, 2}) {
+        const int code = InChild([&] {
+            alarm(60);  // a follower waiting for a producer that never comes must not hang the suite
+            // A user with no process of its own: the limit then counts this process alone.
+            if (setgid(54321) != 0 || setuid(54321) != 0) return 2;
+            const rlimit limit{tasks, tasks};
+            setrlimit(RLIMIT_NPROC, &limit);
+            const bool encrypted = Encrypt(dir / "source", dir / "p.e") == CommandOutcome::Succeeded;
+            const bool decrypted = Decrypt(dir / "p.e", dir / "back", true) == CommandOutcome::Succeeded;
+            return encrypted && decrypted ? 0 : 1;
+        });
+        EXPECT_EQ(code, 0) << tasks << " tasks";
+        EXPECT_EQ(ReadBytes(dir / "back"), content) << tasks << " tasks";
+        EXPECT_TRUE(dir.Leftovers().empty());
+        std::filesystem::remove(dir / "p.e");
+        std::filesystem::remove(dir / "back");
+    }
 }
 
 // A length field that claims 4 GiB is a damaged file, not a request for 4 GiB of memory.
