@@ -118,10 +118,14 @@ std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
         done += std::int32_t(got);
     }
     if (releaseFrom_ >= 0 && done > 0) {
-        // Always from where the releasing began: only cache pages (of up to 2 MiB) that lie
-        // wholly inside the range go, so one that this read ended in goes with a later one.
         const off_t end = ::lseek(fd_, 0, SEEK_CUR);
-        if (end > releaseFrom_) ::posix_fadvise(fd_, releaseFrom_, end - releaseFrom_, POSIX_FADV_DONTNEED);
+        if (end > releaseFrom_) {
+            ::posix_fadvise(fd_, releaseFrom_, end - releaseFrom_, POSIX_FADV_DONTNEED);
+            // Only cache pages that lie wholly inside the range go, and one may hold up to
+            // 2 MiB: the one this read ended in goes with a later read.
+            constexpr off_t LargestCachePage = off_t(2) << 20;
+            releaseFrom_ = std::max<off_t>(releaseFrom_, end & ~(LargestCachePage - 1));
+        }
     }
     return done;
 }

@@ -65,7 +65,7 @@ protected:
 private:
     int fd_ = -1;
     bool closeOnRelease_ = true;
-    std::int64_t releaseFrom_ = -1;  // where releaseAfterReading began; -1: keep all pages
+    std::int64_t releaseFrom_ = -1;  // where the pages not yet given back begin; -1: keep all
     std::string path_;
 };
 

@@ -83,6 +83,13 @@ PendingReplacement::~PendingReplacement() {
 
 WriteOutcome PendingReplacement::Finish(bool written) {
     if (handle_ == 0) return WriteOutcome::OpenFailed;
+    struct stat now {};
+    if (!exists_ && ::stat(target_.c_str(), &now) == 0) {
+        // The destination came to be while the replacement was written: it is replaced
+        // as one that was there from the start.
+        exists_ = true;
+        if (::chmod(temporaryPath_.c_str(), now.st_mode & 07777) != 0) written = false;
+    }
     if (written) {
         try {
             PlainFile* file = OpenFileRegistry::Instance().Find(handle_);

@@ -317,6 +317,7 @@ TEST(PlainFile, ReleaseAfterReading) {
     ::fsync(fd);  // only written-back pages can be given back
     ::close(fd);
     const std::size_t pages = CachedPages(dir / "f", content.size());
+    if (pages < (content.size() + 4095) / 4096) GTEST_SKIP() << "the system did not keep the new file in its cache";
 
     for (const bool release : {false, true}) {
         PlainFile file;

@@ -421,6 +421,16 @@ TEST(WholeFiles, PendingReplacementWaitsForFinish) {
         EXPECT_EQ(replacement.Finish(true), WriteOutcome::Written);
     }
     EXPECT_EQ(ReadBytes(dir / "dest"), Bytes(std::string_view("new\0", 4)));
+
+    // A destination that comes to be meanwhile is replaced as one that was there before.
+    {
+        PendingReplacement replacement(dir / "late", {}, 0);
+        WriteBytes(dir / "late", "old");
+        std::filesystem::permissions(dir / "late", std::filesystem::perms(0640));
+        EXPECT_EQ(replacement.Finish(true), WriteOutcome::Written);
+    }
+    EXPECT_TRUE(ReadBytes(dir / "late").empty());
+    EXPECT_EQ(std::filesystem::status(dir / "late").permissions(), std::filesystem::perms(0640));
     EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);
 }
 
