@@ -2,10 +2,10 @@
 // until it is closed. One argument, the path of a file to open, fills the file-name box.
 // A window that cannot be created is reported on standard error with exit code 1; nothing
 // else is read from the command line or the environment.
-#include "decrypt_command.h"
-#include "encrypt_command.h"
-#include "main_window.h"
-#include "run_directory.h"
+#include "commands/decrypt_command.h"
+#include "commands/encrypt_command.h"
+#include "window/main_window.h"
+#include "app/run_directory.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -18,12 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-class ToolCommands final : public jiajiemi::Commands {
-public:
-    void Encrypt(jiajiemi::CommandSurface& surface) override { jiajiemi::RunEncryptCommand(surface); }
-    void Decrypt(jiajiemi::CommandSurface& surface) override { jiajiemi::RunDecryptCommand(surface); }
-};
 
 QtMessageHandler qtHandler = nullptr;
 
@@ -65,9 +59,10 @@ int main(int argc, char* argv[]) {
     for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/jiajiemi-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 
-    ToolCommands commands;
     // The window deletes itself when closed, and closing the last window ends the loop.
-    QPointer<jiajiemi::MainWindow> window = new jiajiemi::MainWindow(commands);
+    QPointer<jiajiemi::MainWindow> window = new jiajiemi::MainWindow;
+    QObject::connect(window, &jiajiemi::MainWindow::encryptRequested, [&window] { jiajiemi::RunEncryptCommand(*window); });
+    QObject::connect(window, &jiajiemi::MainWindow::decryptRequested, [&window] { jiajiemi::RunDecryptCommand(*window); });
     window->WindowCreated(runDirectory);
     if (!startingFile.empty()) window->SetFileNameText(startingFile);
     window->show();

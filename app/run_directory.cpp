@@ -1,6 +1,6 @@
 // The run directory from the executable's path. "/" is ASCII, so a byte search never
 // stops inside a multi-byte UTF-8 character.
-#include "run_directory.h"
+#include "app/run_directory.h"
 
 #include <filesystem>
 #include <system_error>

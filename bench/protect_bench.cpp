@@ -1,8 +1,9 @@
 // Bytes per second of the digest text, of enciphering a span, and of writing a keyed file
 // in one call or in many small ones, over 64 MiB.
-#include "digest_text.h"
-#include "key_stream.h"
-#include "keyed_file.h"
+#include "protect/digest_text.h"
+#include "protect/key_stream.h"
+#include "protect/keyed_file.h"
+#include "protect/open_files.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // The command surface of a terminal.
-#include "cli_surface.h"
+#include "cli/cli_surface.h"
 
 #include <filesystem>
 #include <ostream>

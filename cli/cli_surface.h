@@ -2,7 +2,7 @@
 // and the password sources, the save dialog is the DEST argument, and messages are lines.
 #pragma once
 
-#include "command_surface.h"
+#include "commands/command_surface.h"
 
 #include <iosfwd>
 #include <string>

@@ -16,9 +16,10 @@
 //     2 the file does not exist       7 DEST cannot be created, or exists without --force
 //     3 the file cannot be read       8 writing DEST failed
 //     4 not a protected file          9 the password cannot be read or used
-#include "cli_surface.h"
-#include "decrypt_command.h"
-#include "encrypt_command.h"
+#include "cli/cli_surface.h"
+#include "version.h"
+#include "commands/decrypt_command.h"
+#include "commands/encrypt_command.h"
 
 #include <cstring>
 #include <fstream>

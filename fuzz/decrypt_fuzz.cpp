@@ -2,8 +2,9 @@
 // one of the four outcomes, a content only comes with a passed check, passing the content
 // on to a file gives the same answer and the same bytes as holding it, and every file the
 // reading opened is closed again.
-#include "fuzz_file.h"
-#include "protected_file.h"
+#include "fuzz/fuzz_file.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
 
 #include <cstdio>
 
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Check(reading.check != RecordCheck::OpenFailed);
         if (reading.check == RecordCheck::Passed) {
             // An empty content passes even when its length was cut off.
-            fuzz::Check(reading.content.empty() || (size >= 72 && reading.content.size() <= size - 72));
+            fuzz::Check(reading.content.empty() || (size >= ContentOffset && reading.content.size() <= size - ContentOffset));
             fuzz::Check(std::equal(data, data + 4, "\x09\x50\x64\x45"));
         } else {
             fuzz::Check(reading.content.empty());
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         static const std::string outPath = path + ".out";
         const FileHandle out = OpenKeyedFile(outPath, 4);
         fuzz::Check(out != 0);
-        const RecordPassing passing = PassProtectedFile(path, password, out);
+        const RecordPassing passing = PassProtectedFile(path, password, OpenFileRegistry::Instance().Find(out));
         CloseFile(out);
         fuzz::Check(passing.check == reading.check && passing.written);
         if (passing.check == RecordCheck::Passed) fuzz::Check(ReadWholeFile(outPath).bytes == reading.content);

@@ -1,9 +1,9 @@
 // The texts a user types, as arbitrary bytes, valid UTF-8 or not: finding a source kind in
 // a path, a password's CP936 bytes, and a dialog's filter and file name.
-#include "encrypt_command.h"
-#include "file_dialog_settings.h"
-#include "fuzz_file.h"
-#include "password_bytes.h"
+#include "commands/encrypt_command.h"
+#include "commands/file_dialog_settings.h"
+#include "fuzz/fuzz_file.h"
+#include "protect/password_bytes.h"
 
 using namespace jiajiemi;
 

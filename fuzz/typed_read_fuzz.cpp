@@ -1,8 +1,9 @@
 // ReadText and ReadData over arbitrary files: the first byte picks the password and a
 // plain prefix, the following bytes a short program of reads. After every read the
 // position and the value obey the rules of the operation.
-#include "fuzz_file.h"
-#include "protected_file.h"
+#include "fuzz/fuzz_file.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
 
 using namespace jiajiemi;
 

@@ -1,21 +1,10 @@
 // MD5 as RFC 1321 defines it, and the text form of its digest.
-#include "digest_text.h"
+#include "protect/digest_text.h"
 
 #include <cstring>
 
 namespace jiajiemi {
 namespace {
-
-inline std::uint32_t Load32Le(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-inline void Store32Le(std::uint8_t* p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-}
 
 inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
@@ -154,7 +143,7 @@ void DigestContext::Update(const std::uint8_t* bytes, std::size_t count) {
     if (count > taken) std::memcpy(buffer_ + index, bytes + taken, count - taken);
 }
 
-void DigestContext::Finish(char* out) {
+DigestText DigestContext::Finish() {
     std::uint8_t lengthBytes[8];
     Store32Le(lengthBytes, bitCount_[0]);
     Store32Le(lengthBytes + 4, bitCount_[1]);
@@ -166,27 +155,19 @@ void DigestContext::Finish(char* out) {
 
     std::uint8_t digest[16];
     for (int k = 0; k < 4; ++k) Store32Le(digest + 4 * k, state_[k]);
+    DigestText text(DigestTextLength, '0');
     for (int k = 0; k < 16; ++k) {
-        out[2 * k] = HexDigits[digest[k] >> 4];
-        out[2 * k + 1] = HexDigits[digest[k] & 15];
+        text[2 * k] = HexDigits[digest[k] >> 4];
+        text[2 * k + 1] = HexDigits[digest[k] & 15];
     }
-    out[32] = '\0';
-}
-
-void ComputeDigestTextInto(const std::uint8_t* bytes, std::uint32_t count, char* out) {
-    DigestContext context;
-    context.Start();
-    context.Update(bytes, count);
-    context.Finish(out);
+    return text;
 }
 
 DigestText ComputeDigestText(std::span<const std::uint8_t> bytes) {
     DigestContext context;
     context.Start();
     context.Update(bytes.data(), bytes.size());
-    char text[DigestTextLength + 1];
-    context.Finish(text);
-    return DigestText(text, DigestTextLength);
+    return context.Finish();
 }
 
 ByteString TextToBytes(std::string_view text) {

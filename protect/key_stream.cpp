@@ -1,17 +1,15 @@
 // The password-keyed stream over absolute file positions.
-#include "key_stream.h"
+#include "protect/key_stream.h"
 
-#include "digest_text.h"
-#include "parallel.h"
+#include "protect/digest_text.h"
+#include "protect/parallel.h"
 
 #include <algorithm>
 
 namespace jiajiemi {
 
 TextKey MakeTextKey(std::string_view password) {
-    char digest[DigestTextLength + 1];
-    ComputeDigestTextInto(reinterpret_cast<const std::uint8_t*>(password.data()),
-                          std::uint32_t(password.size()), digest);
+    const DigestText digest = ComputeDigestText(password);
     // Swapping each pair of digits and then reversing all 32 characters gives the digest
     // bytes in reverse order, each still high digit first.
     TextKey key;
@@ -31,7 +29,7 @@ void MakeBlockKey(const TextKey& textKey, const std::uint8_t word[4], std::int64
     std::copy(word, word + 4, key);
     std::copy(textKey.begin(), textKey.end(), key + 4);
     // The word read as a little-endian number, XORed with the block number, written back.
-    for (int k = 0; k < 4; ++k) key[36 + k] = std::uint8_t(word[k] ^ (std::uint64_t(block) >> (8 * k)));
+    Store32Le(key + 36, Load32Le(word) ^ std::uint32_t(block));
 }
 
 // Enciphers the four whole blocks from block on, which lie in data one after another.

@@ -3,7 +3,7 @@
 // password's own RC4 stream, the password's text key and the block number.
 #pragma once
 
-#include "rc4.h"
+#include "protect/rc4.h"
 
 #include <array>
 #include <cstdint>

@@ -1,40 +1,12 @@
-// The keyed file layer over POSIX file calls, and the registry of open files.
-#include "keyed_file.h"
+// KeyedFile: enciphering on the way out, deciphering on the way in.
+#include "protect/keyed_file.h"
 
-#include "parallel.h"
+#include "protect/parallel.h"
 
-#include <cerrno>
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <climits>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace jiajiemi {
 namespace {
-
-[[noreturn]] void Fail(const char* what, const std::string& path, int error = errno) {
-    throw FileError(error, std::string(what) + " " + path);
-}
-
-std::int32_t CheckedPosition(off_t value, const std::string& path) {
-    if (value > INT32_MAX) Fail("position beyond 2^31 in", path, EFBIG);
-    return std::int32_t(value);
-}
-
-int OpenFlags(int openMode) {
-    switch (openMode) {
-    case 1: return O_RDONLY;
-    case 2: return O_WRONLY;
-    case 3: return O_RDWR;
-    case 4: return O_WRONLY | O_CREAT | O_TRUNC;
-    case 5: return O_WRONLY | O_CREAT;
-    case 6: return O_RDWR | O_CREAT;
-    default: return -1;
-    }
-}
 
 // Bytes enciphered at a time: large enough to keep every core busy, small enough that the
 // copy a write needs stays small.
@@ -42,127 +14,6 @@ constexpr std::size_t CipherPiece = std::size_t(1) << 20;
 constexpr std::size_t WriteRingPieces = 3;
 
 }  // namespace
-
-PlainFile::~PlainFile() {
-    if (fd_ >= 0 && closeOnRelease_) ::close(fd_);
-}
-
-void PlainFile::open(const std::string& path, int openMode) {
-    const int flags = OpenFlags(openMode);
-    if (flags < 0) Fail("bad open mode for", path, EINVAL);
-    path_ = path;
-
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is dropped again once the file
-    // is known to be regular. Truncation waits for that check too, so that nothing but a
-    // regular file is ever truncated.
-    const int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_CLOEXEC | O_NONBLOCK, 0666);
-    if (fd < 0) Fail("open", path);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        Fail("not a regular file:", path, error);
-    }
-    // An empty file is not truncated: on some file systems truncation makes the close
-    // wait for everything written since to reach the disk.
-    if (::fcntl(fd, F_SETFL, 0) != 0 || ((flags & O_TRUNC) && info.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
-        const int error = errno;
-        ::close(fd);
-        Fail("open", path, error);
-    }
-    fd_ = fd;
-}
-
-std::int32_t PlainFile::position() {
-    const off_t value = ::lseek(fd_, 0, SEEK_CUR);
-    if (value < 0) Fail("position of", path_);
-    return CheckedPosition(value, path_);
-}
-
-std::int32_t PlainFile::seek(std::int32_t offset, SeekOrigin origin) {
-    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
-    const off_t value = ::lseek(fd_, offset, whence);
-    if (value < 0) Fail("seek in", path_);
-    return CheckedPosition(value, path_);
-}
-
-void PlainFile::setLength(std::int32_t length) {
-    if (length < 0) Fail("negative length for", path_, EINVAL);
-    if (::ftruncate(fd_, length) != 0) Fail("set length of", path_);
-    seek(length, SeekOrigin::Begin);
-}
-
-std::int32_t PlainFile::length() {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0) Fail("length of", path_);
-    if (info.st_size > INT32_MAX) Fail("2^31 bytes or more:", path_, EFBIG);
-    return std::int32_t(info.st_size);
-}
-
-std::int32_t PlainFile::read(void* buffer, std::int32_t count) { return readPlain(buffer, count); }
-
-void PlainFile::write(const void* buffer, std::int32_t count) { writePlain(buffer, count); }
-
-std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
-    // The kernel hands out at most about 2 GiB per call, and a signal may cut a call
-    // short: go on until the count is met or the file ends.
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    std::int32_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::read(fd_, bytes + done, std::size_t(count - done));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            Fail("read", path_);
-        }
-        if (got == 0) break;
-        done += std::int32_t(got);
-    }
-    if (releaseFrom_ >= 0 && done > 0) {
-        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
-        if (end > releaseFrom_) {
-            ::posix_fadvise(fd_, releaseFrom_, end - releaseFrom_, POSIX_FADV_DONTNEED);
-            // Only cache pages that lie wholly inside the range go, and one may hold up to
-            // 2 MiB: the one this read ended in goes with a later read.
-            constexpr off_t LargestCachePage = off_t(2) << 20;
-            releaseFrom_ = std::max<off_t>(releaseFrom_, end & ~(LargestCachePage - 1));
-        }
-    }
-    return done;
-}
-
-void PlainFile::releaseAfterReading() { releaseFrom_ = position(); }
-
-void PlainFile::writePlain(const void* buffer, std::int32_t count) {
-    // At most 32 KiB per call. The kernel sizes the new file's cache pages by the call:
-    // up to 32 KiB they come from the lists of pages freed a moment ago, bigger calls take
-    // large free blocks, which a virtual machine may have handed back to its host and must
-    // fault in again. Measured here for 1 GiB: 0.22-0.30 s in 32 KiB calls, 0.2-2.5 s in
-    // 1 MiB calls; the extra calls cost well under a tenth of a second.
-    constexpr std::int32_t MaxCall = 32 << 10;
-    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-    std::int32_t done = 0;
-    while (done < count) {
-        const ssize_t put = ::write(fd_, bytes + done, std::size_t(std::min(count - done, MaxCall)));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            Fail("write", path_);
-        }
-        if (put == 0) Fail("write", path_, ENOSPC);
-        done += std::int32_t(put);
-    }
-}
-
-void PlainFile::flush() {
-    if (::fsync(fd_) != 0) Fail("flush", path_);
-}
-
-void PlainFile::close() {
-    if (fd_ < 0) return;
-    const int fd = fd_;
-    fd_ = -1;
-    // The descriptor is gone even when close reports an error; it must not be closed twice.
-    if (::close(fd) != 0 && errno != EINTR) Fail("close", path_);
-}
 
 KeyedFile::KeyedFile(std::string_view password, std::int32_t plainPrefix)
     : plainPrefix_(plainPrefix < 0 ? 0 : plainPrefix), keys_(password) {}
@@ -172,17 +23,15 @@ std::int32_t KeyedFile::read(void* buffer, std::int32_t count) {
     const std::int32_t pos = position();
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     // Each piece is deciphered right after it was read, while it is still in the cache.
-    const auto readPiece = [&](std::size_t first, std::size_t last) -> std::size_t {
-        const std::int32_t got = readPlain(bytes + first, std::int32_t(last - first));
-        if (got > 0) keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), bytes + first, std::size_t(got));
-        return std::size_t(got);
-    };
-    std::vector<PieceWork> observers;
-    if (readObserver_)
-        observers.emplace_back([&](std::size_t first, std::size_t last) {
-            readObserver_(pos + std::int64_t(first), bytes + first, last - first);
-        });
-    return std::int32_t(ProduceAndFollow(std::size_t(count), CipherPiece, std::size_t(count), readPiece, observers));
+    std::int32_t done = 0;
+    while (done < count) {
+        const std::int32_t want = std::min<std::int32_t>(count - done, std::int32_t(CipherPiece));
+        const std::int32_t got = readPlain(bytes + done, want);
+        if (got > 0) keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(done), bytes + done, std::size_t(got));
+        done += got;
+        if (got < want) break;
+    }
+    return done;
 }
 
 void KeyedFile::write(const void* buffer, std::int32_t count) {
@@ -195,105 +44,21 @@ void KeyedFile::write(const void* buffer, std::int32_t count) {
     std::vector<std::uint8_t>& ring = writeRing_;
     const std::size_t ringSize = std::min<std::size_t>(std::size_t(count), WriteRingPieces * CipherPiece);
     if (ring.size() < ringSize) ring.assign(ringSize, 0);
-    const auto encipher = [&](std::size_t first, std::size_t last) {
-        std::uint8_t* slot = ring.data() + first % ringSize;
-        std::copy(bytes + first, bytes + last, slot);
-        keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), slot, last - first);
-        return slot;
+    const auto encipher = [&](std::span<std::uint8_t> slot, std::size_t first) {
+        std::copy_n(bytes + first, slot.size(), slot.data());
+        keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), slot.data(), slot.size());
+        return slot.size();
     };
-    if (std::size_t(count) <= CipherPiece) {
-        writePlain(encipher(0, std::size_t(count)), count);
-        return;
-    }
-    std::exception_ptr failure;
-    std::atomic<bool> failed{false};
-    ProduceAndFollow(
-        std::size_t(count), CipherPiece, ringSize,
-        [&](std::size_t first, std::size_t last) -> std::size_t {
-            if (failed.load()) return 0;  // a write failed: stop, the bytes before it stay written
-            encipher(first, last);
-            return last - first;
-        },
-        {[&](std::size_t first, std::size_t last) {
-            if (failure) return;
-            try {
-                writePlain(ring.data() + first % ringSize, std::int32_t(last - first));
-            } catch (...) {
-                failure = std::current_exception();
-                failed.store(true);
-            }
-        }});
-    if (failure) std::rethrow_exception(failure);
+    const auto writeOut = [&](std::span<const std::uint8_t> slot, std::size_t) {
+        writePlain(slot.data(), std::int32_t(slot.size()));
+    };
+    // A failed write stops the enciphering; the bytes before it stay written.
+    ProduceAndFollow(std::size_t(count), CipherPiece, std::span(ring.data(), ringSize), encipher, {writeOut});
 }
 
-OpenFileRegistry& OpenFileRegistry::Instance() {
-    static OpenFileRegistry registry;
-    return registry;
-}
-
-FileHandle OpenFileRegistry::Register(std::unique_ptr<PlainFile> file) {
-    do {
-        lastHandle_ = lastHandle_ == INT32_MAX ? 1 : lastHandle_ + 1;
-    } while (Find(lastHandle_) != nullptr);
-    files_.emplace_back(lastHandle_, std::move(file));
-    return lastHandle_;
-}
-
-PlainFile* OpenFileRegistry::Find(FileHandle handle) const {
-    if (handle == 0) return nullptr;
-    for (const auto& [h, file] : files_)
-        if (h == handle) return file.get();
-    return nullptr;
-}
-
-std::unique_ptr<PlainFile> OpenFileRegistry::Remove(FileHandle handle) {
-    for (auto it = files_.begin(); it != files_.end(); ++it) {
-        if (it->first == handle) {
-            auto file = std::move(it->second);
-            files_.erase(it);
-            return file;
-        }
-    }
-    return nullptr;
-}
-
-OpenFileRegistry::~OpenFileRegistry() {
-    for (auto& [handle, file] : files_) {
-        try {
-            file->close();
-        } catch (const FileError&) {
-        }
-        file.reset();
-    }
-    files_.clear();
-}
-
-FileHandle OpenKeyedFile(const std::string& path, std::int32_t openMode, std::int32_t shareMode,
-                         std::string_view password, std::int32_t plainPrefix) {
-    if (path.empty()) return 0;
-    if (openMode < 1 || openMode > 6) return 0;
-    if (shareMode < 1 || shareMode > 4) return 0;
-
-    std::unique_ptr<PlainFile> file;
-    if (password.empty())
-        file = std::make_unique<PlainFile>();
-    else
-        file = std::make_unique<KeyedFile>(password, plainPrefix);
-    try {
-        file->open(path, openMode);
-    } catch (const FileError&) {
-        return 0;
-    }
-    return OpenFileRegistry::Instance().Register(std::move(file));
-}
-
-void CloseFile(FileHandle handle) {
-    std::unique_ptr<PlainFile> file = OpenFileRegistry::Instance().Remove(handle);
-    if (!file) return;
-    try {
-        file->close();
-    } catch (const FileError&) {
-    }
+std::unique_ptr<PlainFile> MakeFile(std::string_view password, std::int32_t plainPrefix) {
+    if (password.empty()) return std::make_unique<PlainFile>();
+    return std::make_unique<KeyedFile>(password, plainPrefix);
 }
 
 }  // namespace jiajiemi

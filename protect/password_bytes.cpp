@@ -1,5 +1,5 @@
 // Converting a typed password to its CP936 bytes with iconv.
-#include "password_bytes.h"
+#include "protect/password_bytes.h"
 
 #include <algorithm>
 #include <iconv.h>

@@ -1,5 +1,7 @@
 // Replacing a destination file whole through a temporary file and a rename.
-#include "replace_file.h"
+#include "protect/replace_file.h"
+
+#include "protect/keyed_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -73,16 +75,22 @@ PendingReplacement::PendingReplacement(const std::string& destination, std::stri
         if (::chown(temporaryPath_.c_str(), old.st_uid, old.st_gid) != 0) {
         }
     }
-    handle_ = OpenKeyedFile(temporaryPath_, 4, 1, password, plainPrefix);
+    std::unique_ptr<PlainFile> file = MakeFile(password, plainPrefix);
+    try {
+        file->open(temporaryPath_, 4);
+    } catch (const FileError&) {
+        return;
+    }
+    file_ = std::move(file);
 }
 
 PendingReplacement::~PendingReplacement() {
-    CloseFile(handle_);
+    file_.reset();
     if (!temporaryPath_.empty()) ::unlink(temporaryPath_.c_str());
 }
 
 WriteOutcome PendingReplacement::Finish(bool written) {
-    if (handle_ == 0) return WriteOutcome::OpenFailed;
+    if (!file_) return WriteOutcome::OpenFailed;
     struct stat now {};
     if (!exists_ && ::stat(target_.c_str(), &now) == 0) {
         // The destination came to be while the replacement was written: it is replaced
@@ -92,17 +100,15 @@ WriteOutcome PendingReplacement::Finish(bool written) {
     }
     if (written) {
         try {
-            PlainFile* file = OpenFileRegistry::Instance().Find(handle_);
             // An old file must not be lost to a crash before its replacement is on disk. A
             // new file has nothing to lose, and is left to the system's own writeback.
-            if (exists_) file->flush();
-            file->close();
+            if (exists_) file_->flush();
+            file_->close();
         } catch (const FileError&) {
             written = false;
         }
     }
-    CloseFile(handle_);
-    handle_ = 0;
+    file_.reset();
     if (!written || ::rename(temporaryPath_.c_str(), target_.c_str()) != 0) return WriteOutcome::WriteFailed;
     temporaryPath_.clear();
     SyncFolder(FolderOf(target_));
@@ -110,10 +116,10 @@ WriteOutcome PendingReplacement::Finish(bool written) {
 }
 
 WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
-                         const std::function<bool(FileHandle)>& write) {
+                         const std::function<bool(PlainFile&)>& write) {
     PendingReplacement replacement(destination, password, plainPrefix);
-    if (replacement.handle() == 0) return WriteOutcome::OpenFailed;
-    return replacement.Finish(write(replacement.handle()));
+    if (!replacement.file()) return WriteOutcome::OpenFailed;
+    return replacement.Finish(write(*replacement.file()));
 }
 
 }  // namespace jiajiemi

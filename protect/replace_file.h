@@ -1,12 +1,14 @@
 // Replacing a destination file whole: the new bytes go to a hidden temporary file in the
 // destination's own folder, which is renamed over the destination only once everything
-// was written (and, when it replaces an existing file, flushed to disk). On any failure the temporary file is removed and an existing
-// destination keeps every byte it had.
+// was written (and, when it replaces an existing file, flushed to disk). On any failure the
+// temporary file is removed and an existing destination keeps every byte it had.
 #pragma once
 
-#include "keyed_file.h"
+#include "protect/plain_file.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -31,8 +33,8 @@ public:
     PendingReplacement(const PendingReplacement&) = delete;
     PendingReplacement& operator=(const PendingReplacement&) = delete;
 
-    // The temporary file, open for writing; 0 when the destination was refused.
-    FileHandle handle() const { return handle_; }
+    // The temporary file, open for writing; null when the destination was refused.
+    PlainFile* file() const { return file_.get(); }
     // Closes the temporary file and, when written, puts it in the destination's place;
     // otherwise removes it. OpenFailed when the destination was refused.
     WriteOutcome Finish(bool written);
@@ -41,7 +43,7 @@ private:
     std::string target_;  // the destination with its links followed
     bool exists_ = false;
     std::string temporaryPath_;
-    FileHandle handle_ = 0;
+    std::unique_ptr<PlainFile> file_;
 };
 
 // Opens a temporary file for the destination as OpenKeyedFile would (mode 4 with the
@@ -51,6 +53,6 @@ private:
 // refused before anything is created. The new file takes the old one's permission bits,
 // or 0666 less the umask.
 WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
-                         const std::function<bool(FileHandle)>& write);
+                         const std::function<bool(PlainFile&)>& write);
 
 }  // namespace jiajiemi

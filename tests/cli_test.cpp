@@ -1,7 +1,8 @@
 // jiajiemi-cli end to end: round trips, each exit code, --force and the password sources.
-#include "messages.h"
-#include "protected_file.h"
-#include "temp_dir.h"
+#include "commands/messages.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
+#include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 

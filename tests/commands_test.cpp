@@ -1,12 +1,13 @@
 // The encrypt and decrypt commands through a scripted surface: the source kinds, every
 // outcome with its message, what is on disk afterwards, and round trips.
-#include "child_process.h"
-#include "decrypt_command.h"
-#include "encrypt_command.h"
-#include "fake_surface.h"
-#include "messages.h"
-#include "protected_file.h"
-#include "temp_dir.h"
+#include "tests/child_process.h"
+#include "commands/decrypt_command.h"
+#include "commands/encrypt_command.h"
+#include "tests/fake_surface.h"
+#include "commands/messages.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
+#include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -99,12 +100,12 @@ TEST(SourceKind, PathExists) {
 
 struct FailureCase;
 
-class Commands : public testing::Test {
+class CommandsOnFiles : public testing::Test {
 public:
     TempDir dir;
     FakeSurface surface;
 
-    using Run = CommandOutcome (Commands::*)(const std::string&, const std::string&, std::optional<std::string>);
+    using Run = CommandOutcome (CommandsOnFiles::*)(const std::string&, const std::string&, std::optional<std::string>);
     void CheckFailures(Run run, const std::vector<FailureCase>& cases);
 
     CommandOutcome Encrypt(const std::string& source, const std::string& password, std::optional<std::string> destination) {
@@ -126,7 +127,7 @@ public:
     }
 };
 
-TEST_F(Commands, EncryptSucceedsWithTheExactMessage) {
+TEST_F(CommandsOnFiles, EncryptSucceedsWithTheExactMessage) {
     WriteBytes(dir / "plain.txt", "hello\n");
     EXPECT_EQ(Encrypt(dir / "plain.txt", "secret", dir / "out.e"), CommandOutcome::Succeeded);
     MessageStyle style{};
@@ -150,7 +151,7 @@ struct FailureCase {
     bool dialogShown;
 };
 
-void Commands::CheckFailures(Run run, const std::vector<FailureCase>& cases) {
+void CommandsOnFiles::CheckFailures(Run run, const std::vector<FailureCase>& cases) {
     const auto before = Entries(dir);
     for (const FailureCase& c : cases) {
         surface.dialogsShown.clear();
@@ -167,11 +168,11 @@ void Commands::CheckFailures(Run run, const std::vector<FailureCase>& cases) {
     EXPECT_EQ(surface.busy, 0);
 }
 
-TEST_F(Commands, EncryptFailures) {
+TEST_F(CommandsOnFiles, EncryptFailures) {
     WriteBytes(dir / "plain.txt", "hello");
     std::filesystem::create_directory(dir / "folder");
     mkfifo((dir / "fifo").c_str(), 0600);
-    CheckFailures(&Commands::Encrypt, {
+    CheckFailures(&CommandsOnFiles::Encrypt, {
         {"missing source", dir / "missing", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
         {"empty file-name box", "", "pw", dir / "out", CommandOutcome::SourceMissing, messages::SourceMissing, false},
         {"cancelled", dir / "plain.txt", "pw", std::nullopt, CommandOutcome::Cancelled, "", true},
@@ -192,7 +193,7 @@ TEST_F(Commands, EncryptFailures) {
 
 // Decrypt in the window (the content held between the checks and the dialog) and in the
 // command-line tool (the content written ahead to a file that waits for both).
-class DecryptCommand : public Commands, public testing::WithParamInterface<bool> {};
+class DecryptCommand : public CommandsOnFiles, public testing::WithParamInterface<bool> {};
 INSTANTIATE_TEST_SUITE_P(Both, DecryptCommand, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& info) { return info.param ? "Ahead" : "InMemory"; });
 
@@ -209,7 +210,7 @@ TEST_P(DecryptCommand, Failures) {
     damaged[damaged.size() / 2] ^= 1;
     WriteBytes(dir / "large-damaged.e", damaged);
     ahead = GetParam();
-    CheckFailures(&Commands::Decrypt, {
+    CheckFailures(&CommandsOnFiles::Decrypt, {
         {"empty file-name box", "", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
         {"missing", dir / "missing", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
         {"a folder", dir / "folder", "secret", dir / "out", CommandOutcome::SourceMissing, messages::ProtectedOpenFailed, false},
@@ -231,7 +232,7 @@ TEST_P(DecryptCommand, Failures) {
 }
 
 // A surface that confirms another path than it announced gets nothing written anywhere.
-TEST_F(Commands, DecryptToAnotherPathThanAnnounced) {
+TEST_F(CommandsOnFiles, DecryptToAnotherPathThanAnnounced) {
     ASSERT_EQ(WriteProtectedFile(dir / "p.e", "secret", Bytes("hello")), WriteOutcome::Written);
     surface.fileName = dir / "p.e";
     surface.password = "secret";
@@ -263,12 +264,12 @@ TEST_P(DecryptCommand, RoundTrips) {
     WriteBytes(dir / "source.bin", "visible");
     ASSERT_EQ(Encrypt(dir / "source.bin", "", dir / "p.e"), CommandOutcome::Succeeded);
     const ByteString stored = ReadBytes(dir / "p.e");
-    EXPECT_EQ(S(std::string_view(reinterpret_cast<const char*>(stored.data()) + 72, 7)), "visible");
+    EXPECT_EQ(S(std::string_view(reinterpret_cast<const char*>(stored.data()) + ContentOffset, 7)), "visible");
 }
 
 // The save dialog is shared: decrypt shows the filter the last encrypt set, and every
 // opening starts from the path last confirmed in it.
-TEST_F(Commands, SaveDialogStateCarriesOver) {
+TEST_F(CommandsOnFiles, SaveDialogStateCarriesOver) {
     WriteBytes(dir / "notes.txt", "notes");
     ASSERT_EQ(Encrypt(dir / "notes.txt", "pw", dir / "notes.txt.e"), CommandOutcome::Succeeded);
     ASSERT_EQ(Decrypt(dir / "notes.txt.e", "pw", dir / "again.txt"), CommandOutcome::Succeeded);
@@ -330,7 +331,7 @@ TEST_P(DecryptCommand, FailedWritesAreReported) {
     }
 }
 
-TEST_F(Commands, VerifyChecksWithoutWriting) {
+TEST_F(CommandsOnFiles, VerifyChecksWithoutWriting) {
     ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("x")), WriteOutcome::Written);
     surface.fileName = dir / "p.e";
     surface.password = "pw";

@@ -1,6 +1,6 @@
 // The digest text: MD5 against known answers, the feeding in pieces, and the text helpers.
-#include "digest_text.h"
-#include "test_vectors.h"
+#include "protect/digest_text.h"
+#include "tests/test_vectors.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,6 @@ TEST(DigestText, KnownAnswers) {
     for (const auto& fields : lines) {
         const ByteString message = test::FromHex(fields.at(0));
         EXPECT_EQ(ComputeDigestText(message), fields.at(1)) << "message of " << message.size() << " bytes";
-
-        char into[33];
-        std::memset(into, 'x', sizeof into);
-        ComputeDigestTextInto(message.data(), std::uint32_t(message.size()), into);
-        EXPECT_EQ(into[32], '\0');
-        EXPECT_EQ(std::string(into), fields.at(1));
     }
 }
 
@@ -43,9 +37,7 @@ TEST(DigestText, AnySplitGivesTheSameDigest) {
             context.Update(message.data(), first);
             for (std::size_t at = first; at < message.size(); at += step)
                 context.Update(message.data() + at, std::min(step, message.size() - at));
-            char text[33];
-            context.Finish(text);
-            ASSERT_EQ(std::string(text), whole) << "first " << first << " step " << step;
+            ASSERT_EQ(context.Finish(), whole) << "first " << first << " step " << step;
         }
     }
 }

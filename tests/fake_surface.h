@@ -2,7 +2,7 @@
 // record of every message and dialog shown.
 #pragma once
 
-#include "command_surface.h"
+#include "commands/command_surface.h"
 
 #include <gtest/gtest.h>
 
@@ -27,8 +27,8 @@ public:
     std::deque<std::optional<std::string>> answers;  // each opening takes one; nothing = cancel
     std::vector<FileDialogSettings> dialogsShown;    // the settings each opening started from
     std::vector<Message> messages;
-    int busy = 0;   // inside DoWork now
-    int works = 0;  // DoWork calls that ended
+    int busy = 0;   // inside RunInBackground now
+    int works = 0;  // RunInBackground calls that ended
     std::function<void()> whileDialogOpen;  // runs while the save dialog is "open"
     std::optional<std::string> ahead;       // the destination announced before the command
 
@@ -65,7 +65,7 @@ public:
         EXPECT_EQ(busy, 0) << "a message while the command is still at work";
         messages.push_back({text, style});
     }
-    void DoWork(const std::function<void()>& work) override {
+    void RunInBackground(const std::function<void()>& work) override {
         ++busy;
         work();
         --busy;

@@ -1,13 +1,14 @@
 // Faults made real, each checked for what the user is told and what is on disk afterwards:
 // the source changing under the command, writes failing part way, no permission, and a
 // process killed while it writes.
-#include "child_process.h"
-#include "decrypt_command.h"
-#include "encrypt_command.h"
-#include "fake_surface.h"
-#include "messages.h"
-#include "protected_file.h"
-#include "temp_dir.h"
+#include "tests/child_process.h"
+#include "commands/decrypt_command.h"
+#include "commands/encrypt_command.h"
+#include "tests/fake_surface.h"
+#include "commands/messages.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
+#include "tests/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -166,7 +167,7 @@ TEST_F(Faults, NoThreadToSpare) {
 TEST_F(Faults, LengthFieldClaimingFourGiB) {
     ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("abc")), WriteOutcome::Written);
     ByteString bytes = ReadBytes(dir / "p.e");
-    for (int k = 0; k < 4; ++k) bytes[68 + std::size_t(k)] ^= std::uint8_t((0xffffffffu ^ 3u) >> (8 * k));
+    for (int k = 0; k < 4; ++k) bytes[ContentLengthOffset + std::size_t(k)] ^= std::uint8_t((0xffffffffu ^ 3u) >> (8 * k));
     WriteBytes(dir / "p.e", bytes);
     const int code = InChild([&] {
 #ifndef __SANITIZE_ADDRESS__  // the address sanitizer reserves far more than this up front

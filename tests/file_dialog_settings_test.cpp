@@ -1,6 +1,6 @@
 // The rules of a file dialog's settings: filter text into types, the stored filter index
 // and the starting name cut to the dialog's name field.
-#include "file_dialog_settings.h"
+#include "commands/file_dialog_settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // RC4 and the position-keyed stream against published and recorded known answers, and
 // against a slow model written straight from the definition of z(p).
-#include "digest_text.h"
-#include "key_stream.h"
-#include "rc4.h"
-#include "test_vectors.h"
+#include "protect/digest_text.h"
+#include "protect/key_stream.h"
+#include "protect/rc4.h"
+#include "tests/test_vectors.h"
 
 #include <gtest/gtest.h>
 

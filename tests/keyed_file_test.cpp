@@ -1,9 +1,10 @@
 // The keyed file layer: open modes and refusals, the registry, and what reaches the disk
 // through a KeyedFile in any split of reads and writes.
-#include "digest_text.h"
-#include "keyed_file.h"
-#include "temp_dir.h"
-#include "test_vectors.h"
+#include "protect/digest_text.h"
+#include "protect/keyed_file.h"
+#include "protect/open_files.h"
+#include "tests/temp_dir.h"
+#include "tests/test_vectors.h"
 
 #include <gtest/gtest.h>
 

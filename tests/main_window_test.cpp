@@ -1,7 +1,7 @@
 // The window as the user meets it: its controls, keys, the two file dialogs it
 // builds from their settings, its message box and the commands' seam.
-#include "main_window.h"
-#include "qt_file_dialog.h"
+#include "window/main_window.h"
+#include "window/qt_file_dialog.h"
 
 #include <QApplication>
 #include <QDir>
@@ -30,9 +30,8 @@ using namespace jiajiemi;
 
 namespace {
 
-// Records each command run, with the texts it found on the surface.
-class RecordingCommands : public Commands {
-public:
+// Records each command asked for, with the texts the window's surface held at that moment.
+struct CommandRecord {
     struct Call {
         QString command;
         std::string fileName;
@@ -40,8 +39,9 @@ public:
     };
     std::vector<Call> calls;
 
-    void Encrypt(CommandSurface& surface) override { calls.push_back({"Encrypt", surface.FileNameText(), surface.PasswordText()}); }
-    void Decrypt(CommandSurface& surface) override { calls.push_back({"Decrypt", surface.FileNameText(), surface.PasswordText()}); }
+    void Add(const QString& command, CommandSurface& surface) {
+        calls.push_back({command, surface.FileNameText(), surface.PasswordText()});
+    }
 
     QStringList Names() const {
         QStringList names;
@@ -58,7 +58,7 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    RecordingCommands commands_;
+    CommandRecord commands_;
     QPointer<MainWindow> window_;
     QPointer<QTimer> answerer_;
     QTemporaryDir folder_;
@@ -114,7 +114,9 @@ private slots:
     void init() {
         QVERIFY(folder_.isValid());
         commands_.calls.clear();
-        window_ = new MainWindow(commands_);
+        window_ = new MainWindow;
+        connect(window_, &MainWindow::encryptRequested, this, [this] { commands_.Add("Encrypt", *window_); });
+        connect(window_, &MainWindow::decryptRequested, this, [this] { commands_.Add("Decrypt", *window_); });
         window_->WindowCreated(QDir::currentPath().toStdString());
         window_->show();
         window_->activateWindow();
@@ -264,7 +266,7 @@ private slots:
         // An access key animates the click, which lands a moment later.
         if (calls.isEmpty()) QTest::qWait(300);
         QTRY_COMPARE(commands_.Names(), calls);
-        for (const RecordingCommands::Call& call : commands_.calls) {
+        for (const CommandRecord::Call& call : commands_.calls) {
             QCOMPARE(Utf8(call.fileName), QStringLiteral("/tmp/报告.txt"));
             QCOMPARE(Utf8(call.password), QStringLiteral("密码"));
         }
@@ -503,7 +505,7 @@ private slots:
             boxShown = box && box->isVisible();
         });
 
-        window_->DoWork([&] {
+        window_->RunInBackground([&] {
             workThread = std::this_thread::get_id();
             std::this_thread::sleep_for(std::chrono::milliseconds(1200));
         });
@@ -522,7 +524,7 @@ private slots:
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] { boxShown = boxShown || QApplication::activeModalWidget(); });
         watcher.start(5);
-        window_->DoWork([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+        window_->RunInBackground([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
         QVERIFY(!boxShown);
     }
 

@@ -1,10 +1,13 @@
 // The typed operations, whole files and the protected record: known answers, damaged
 // records, the position rules, and what is on disk after a failure.
-#include "child_process.h"
-#include "password_bytes.h"
-#include "protected_file.h"
-#include "temp_dir.h"
-#include "test_vectors.h"
+#include "tests/child_process.h"
+#include "protect/password_bytes.h"
+#include "protect/keyed_file.h"
+#include "protect/open_files.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
+#include "tests/temp_dir.h"
+#include "tests/test_vectors.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +57,7 @@ TEST(ProtectedFile, RoundTripsAcrossBlocks) {
         for (std::size_t k = 0; k < size; ++k) content[k] = std::uint8_t(k * 7 + k / 4096);
         for (const std::string password : {"", "secret", "\xc3\xdc\xc2\xeb"}) {
             ASSERT_EQ(WriteProtectedFile(dir / "p", password, content), WriteOutcome::Written);
-            EXPECT_EQ(ReadBytes(dir / "p").size(), 72 + size);
+            EXPECT_EQ(ReadBytes(dir / "p").size(), ContentOffset + size);
             const RecordReading reading = ReadProtectedFile(dir / "p", password);
             EXPECT_EQ(reading.check, RecordCheck::Passed) << size;
             EXPECT_EQ(reading.content, content) << size;
@@ -86,7 +89,7 @@ TEST(ProtectedFile, LargeRecordMatchesTheOnePieceModel) {
     EXPECT_TRUE(reading.content == content);
 
     const FileHandle out = OpenKeyedFile(dir / "out", 4);
-    EXPECT_EQ(PassProtectedFile(dir / "p", "secret", out).check, RecordCheck::Passed);
+    EXPECT_EQ(PassProtectedFile(dir / "p", "secret", &Registered(out)).check, RecordCheck::Passed);
     CloseFile(out);
     EXPECT_TRUE(ReadBytes(dir / "out") == content);
 }
@@ -109,7 +112,7 @@ TEST(ProtectedFile, DamagedRecords) {
     // The length field is enciphered: XOR in the difference between old and new length.
     auto claimLength = [](ByteString r, std::uint32_t length) {
         const std::uint32_t change = length ^ 6u;
-        for (int k = 0; k < 4; ++k) r.at(68 + std::size_t(k)) ^= std::uint8_t(change >> (8 * k));
+        for (int k = 0; k < 4; ++k) r.at(ContentLengthOffset + std::size_t(k)) ^= std::uint8_t(change >> (8 * k));
         return r;
     };
     struct Case {
@@ -128,7 +131,7 @@ TEST(ProtectedFile, DamagedRecords) {
         {"plain record, empty password", plainRecord, "", RecordCheck::Passed, Bytes("plain text")},
         {"password digest changed", flip(secretRecord, 10), "secret", RecordCheck::WrongPassword, {}},
         {"content digest changed", flip(secretRecord, 40), "secret", RecordCheck::Tampered, {}},
-        {"length changed", flip(secretRecord, 68), "secret", RecordCheck::Tampered, {}},
+        {"length changed", flip(secretRecord, ContentLengthOffset), "secret", RecordCheck::Tampered, {}},
         {"length claims 4 GiB", claimLength(secretRecord, 0xffffffffu), "secret", RecordCheck::Tampered, {}},
         {"length claims 2 GiB", claimLength(secretRecord, 0x7fffffffu), "secret", RecordCheck::Tampered, {}},
         {"last content byte changed", flip(secretRecord, secretRecord.size() - 1), "secret", RecordCheck::Tampered, {}},
@@ -139,7 +142,7 @@ TEST(ProtectedFile, DamagedRecords) {
         {"cut inside the length", cut(secretRecord, 70), "secret", RecordCheck::Tampered, {}},
         {"cut inside the content", cut(secretRecord, 75), "secret", RecordCheck::Tampered, {}},
         {"bytes appended", append(secretRecord), "secret", RecordCheck::Passed, Bytes("hello\n")},
-        {"empty content, length cut off", cut(emptyContentRecord, 68), "secret", RecordCheck::Passed, {}},
+        {"empty content, length cut off", cut(emptyContentRecord, ContentLengthOffset), "secret", RecordCheck::Passed, {}},
         {"not a protected file", Bytes("just some text"), "secret", RecordCheck::NotProtected, {}},
         {"empty file", {}, "", RecordCheck::NotProtected, {}},
     };
@@ -152,7 +155,7 @@ TEST(ProtectedFile, DamagedRecords) {
 
         // Passed on to a file instead of held, the content is the same and so is the check.
         const FileHandle out = OpenKeyedFile(dir / "out", 4);
-        const RecordPassing passing = PassProtectedFile(dir / "p", c.password, out);
+        const RecordPassing passing = PassProtectedFile(dir / "p", c.password, &Registered(out));
         CloseFile(out);
         EXPECT_EQ(passing.check, c.expected) << c.what;
         EXPECT_TRUE(passing.written) << c.what;
@@ -407,8 +410,8 @@ TEST(WholeFiles, PendingReplacementWaitsForFinish) {
     WriteBytes(dir / "dest", "old");
     for (const bool finish : {false, true}) {
         PendingReplacement replacement(dir / "dest", {}, 0);
-        ASSERT_NE(replacement.handle(), 0);
-        ASSERT_TRUE(WriteData(replacement.handle(), {std::string_view("new")}));
+        ASSERT_NE(replacement.file(), nullptr);
+        ASSERT_TRUE(WriteData(*replacement.file(), {std::string_view("new")}));
         if (finish) {
             EXPECT_EQ(replacement.Finish(false), WriteOutcome::WriteFailed);
         }
@@ -417,7 +420,7 @@ TEST(WholeFiles, PendingReplacementWaitsForFinish) {
     EXPECT_TRUE(dir.Leftovers().empty());
     {
         PendingReplacement replacement(dir / "dest", {}, 0);
-        ASSERT_TRUE(WriteData(replacement.handle(), {std::string_view("new")}));
+        ASSERT_TRUE(WriteData(*replacement.file(), {std::string_view("new")}));
         EXPECT_EQ(replacement.Finish(true), WriteOutcome::Written);
     }
     EXPECT_EQ(ReadBytes(dir / "dest"), Bytes(std::string_view("new\0", 4)));

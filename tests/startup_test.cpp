@@ -1,6 +1,6 @@
 // Start-up of the window program: the run directory from the executable's path, and a
 // clear failure when no display can be reached.
-#include "run_directory.h"
+#include "app/run_directory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A fresh folder per test, removed with everything in it afterwards.
 #pragma once
 
-#include "digest_text.h"
+#include "protect/digest_text.h"
 
 #include <cstdint>
 #include <cstdlib>

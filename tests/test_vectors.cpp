@@ -1,5 +1,5 @@
 // Reading the known-answer files under tests/data.
-#include "test_vectors.h"
+#include "tests/test_vectors.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,7 +1,7 @@
 // Reading the known-answer files under tests/data.
 #pragma once
 
-#include "digest_text.h"
+#include "protect/digest_text.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,10 @@
 // The two commands through the real window: keys typed into the boxes, Alt+E and Alt+D,
 // the real save dialog and message box answered as a user would, and the files on disk.
-#include "decrypt_command.h"
-#include "encrypt_command.h"
-#include "main_window.h"
-#include "protected_file.h"
+#include "commands/decrypt_command.h"
+#include "commands/encrypt_command.h"
+#include "window/main_window.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
 
 #include <QApplication>
 #include <QFile>
@@ -20,12 +21,6 @@ using namespace jiajiemi;
 
 namespace {
 
-class RealCommands : public Commands {
-public:
-    void Encrypt(CommandSurface& surface) override { RunEncryptCommand(surface); }
-    void Decrypt(CommandSurface& surface) override { RunDecryptCommand(surface); }
-};
-
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -37,7 +32,6 @@ class WindowCommandsTest : public QObject {
     Q_OBJECT
 
 private:
-    RealCommands commands_;
     QPointer<MainWindow> window_;
     QTemporaryDir folder_;
     QString saveAs_;        // what the user types into the save dialog
@@ -83,7 +77,9 @@ private:
 
 private slots:
     void init() {
-        window_ = new MainWindow(commands_);
+        window_ = new MainWindow;
+        connect(window_, &MainWindow::encryptRequested, this, [this] { RunEncryptCommand(*window_); });
+        connect(window_, &MainWindow::decryptRequested, this, [this] { RunDecryptCommand(*window_); });
         window_->show();
         QVERIFY(QTest::qWaitForWindowActive(window_));
         messages_.clear();

@@ -1,8 +1,9 @@
 // The tool's window: its controls in pixels, its keys, browse and the Qt side of the
 // commands' surface. It translates between widgets and the commands; it decides nothing.
-#include "main_window.h"
+#include "window/main_window.h"
 
-#include "qt_file_dialog.h"
+#include "commands/messages.h"
+#include "window/qt_file_dialog.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -72,10 +73,9 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, 
 
 }  // namespace
 
-MainWindow::MainWindow(Commands& commands, QWidget* parent)
+MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      commands_(commands),
       openDialog_(FileDialogKind::Open, "请输入欲加解密的文件名："),
       saveDialog_(FileDialogKind::Save, "请输入欲保存到的文件名：") {
     setWindowTitle(QStringLiteral("加解密工具："));
@@ -97,8 +97,8 @@ MainWindow::MainWindow(Commands& commands, QWidget* parent)
     connect(escape, &QShortcut::activated, this, &QWidget::close);
 
     connect(browseButton_, &QPushButton::clicked, this, &MainWindow::Browse);
-    connect(encryptButton_, &QPushButton::clicked, this, [this] { commands_.Encrypt(*this); });
-    connect(decryptButton_, &QPushButton::clicked, this, [this] { commands_.Decrypt(*this); });
+    connect(encryptButton_, &QPushButton::clicked, this, &MainWindow::encryptRequested);
+    connect(decryptButton_, &QPushButton::clicked, this, &MainWindow::decryptRequested);
 }
 
 void MainWindow::CreateControls() {
@@ -212,7 +212,7 @@ bool MainWindow::OpenSaveDialog() { return OpenFileDialog(saveDialog_, this); }
 void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
     // No owner window, yet nothing else takes input until it is answered.
     QMessageBox box(style == MessageStyle::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    QStringLiteral("Zaltor出品"), QString::fromStdString(text), QMessageBox::Ok);
+                    QString::fromUtf8(messages::Caption.data(), qsizetype(messages::Caption.size())), QString::fromStdString(text), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
@@ -244,7 +244,7 @@ protected:
 
 }  // namespace
 
-void MainWindow::DoWork(const std::function<void()>& work) {
+void MainWindow::RunInBackground(const std::function<void()>& work) {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     InputBlocker blocker;
     qApp->installEventFilter(&blocker);

@@ -2,9 +2,8 @@
 // command buttons and the two file dialogs; it is the commands' surface as well.
 #pragma once
 
-#include "command_surface.h"
-#include "commands.h"
-#include "file_dialog_settings.h"
+#include "commands/command_surface.h"
+#include "commands/file_dialog_settings.h"
 
 #include <QWidget>
 
@@ -25,8 +24,9 @@ public:
     // The client area that holds every control; it is never made smaller than this.
     static constexpr QSize kSmallestClient{178, 160};
 
-    // Creates the window hidden, with its controls; the commands run on clicks.
-    explicit MainWindow(Commands& commands, QWidget* parent = nullptr);
+    // Creates the window hidden, with its controls; a click on a command button (or its
+    // Alt key) emits that button's signal.
+    explicit MainWindow(QWidget* parent = nullptr);
 
     // The window-created event: the open dialog starts in the run directory.
     void WindowCreated(const std::string& runDirectory);
@@ -45,7 +45,11 @@ public:
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     bool OpenSaveDialog() override;
     void ShowMessage(const std::string& text, MessageStyle style) override;
-    void DoWork(const std::function<void()>& work) override;
+    void RunInBackground(const std::function<void()>& work) override;
+
+signals:
+    void encryptRequested();  // 加密 clicked
+    void decryptRequested();  // 解密 clicked
 
 protected:
     bool event(QEvent* event) override;
@@ -56,7 +60,6 @@ private:
     void FitToFrame();
     void CentreOnScreen();
 
-    Commands& commands_;
     QLabel* fileLabel_ = nullptr;          // 标签1
     QLineEdit* fileNameBox_ = nullptr;     // 文件名编辑框
     QPushButton* browseButton_ = nullptr;  // 浏览按钮

@@ -1,6 +1,6 @@
 // The open operation of a file dialog on Qt's own file dialog, which behaves the same on
 // every desktop and which the tests can drive.
-#include "qt_file_dialog.h"
+#include "window/qt_file_dialog.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // The open operation of a file dialog: shows a Qt file dialog built from the settings.
 #pragma once
 
-#include "file_dialog_settings.h"
+#include "commands/file_dialog_settings.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 // Steps that the encrypt and decrypt commands share.
-#include "command_steps.h"
+#include "commands/command_steps.h"
 
-#include "messages.h"
-#include "password_bytes.h"
+#include "commands/messages.h"
+#include "protect/password_bytes.h"
 
 namespace jiajiemi {
 
@@ -22,7 +22,7 @@ CommandOutcome ReportWrite(CommandSurface& surface, WriteOutcome written, const 
     return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
 }
 
-std::optional<std::string> ReadPassword(CommandSurface& surface) {
+std::optional<std::string> PasswordBytesOrReport(CommandSurface& surface) {
     std::optional<std::string> bytes = PasswordBytes(surface.PasswordText());
     if (!bytes) Report(surface, CommandOutcome::PasswordNotEncodable, messages::PasswordNotEncodable);
     return bytes;

@@ -2,7 +2,7 @@
 // message box. The window, the command-line tool and the tests each provide one.
 #pragma once
 
-#include "file_dialog_settings.h"
+#include "commands/file_dialog_settings.h"
 
 #include <functional>
 #include <optional>
@@ -25,6 +25,8 @@ enum class CommandOutcome {
     PasswordNotEncodable,
 };
 
+// The message box's icon, by the style numbers that other copies of this tool use:
+// 16 the error icon, 64 the information icon.
 enum class MessageStyle { Error = 16, Information = 64 };
 
 class CommandSurface {
@@ -53,7 +55,7 @@ public:
     // Runs the heavy part of a command: reading, enciphering and writing files. The window
     // runs it off its own thread, so that it keeps repainting and shows that it is busy,
     // while input stays blocked as a modal dialog blocks it. work never touches the surface.
-    virtual void DoWork(const std::function<void()>& work) { work(); }
+    virtual void RunInBackground(const std::function<void()>& work) { work(); }
 };
 
 }  // namespace jiajiemi

@@ -1,9 +1,10 @@
 // The decrypt command, and verify: its checks without writing anything.
-#include "decrypt_command.h"
+#include "commands/decrypt_command.h"
 
-#include "command_steps.h"
-#include "messages.h"
-#include "protected_file.h"
+#include "commands/command_steps.h"
+#include "commands/messages.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
 
 namespace jiajiemi {
 namespace {
@@ -35,7 +36,7 @@ constexpr WriteMessages DecryptWriteMessages{messages::DecryptedCreateFailed, me
 CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& password) {
     RecordReading reading;
     const std::string source = surface.FileNameText();
-    surface.DoWork([&] { reading = ReadProtectedFile(source, password); });
+    surface.RunInBackground([&] { reading = ReadProtectedFile(source, password); });
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, reading.check, outcome)) return outcome;
 
@@ -43,7 +44,7 @@ CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& passw
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.DoWork([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); });
+    surface.RunInBackground([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); });
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
@@ -53,7 +54,7 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password
                             PendingReplacement& replacement) {
     RecordPassing passing;
     const std::string source = surface.FileNameText();
-    surface.DoWork([&] { passing = PassProtectedFile(source, password, replacement.handle()); });
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, replacement.file()); });
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, passing.check, outcome)) return outcome;
 
@@ -62,29 +63,29 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password
     // A surface that confirms another path than it announced: what was written is not for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
     WriteOutcome written;
-    surface.DoWork([&] { written = replacement.Finish(passing.written); });
+    surface.RunInBackground([&] { written = replacement.Finish(passing.written); });
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
 }  // namespace
 
 CommandOutcome RunDecryptCommand(CommandSurface& surface) {
-    const std::optional<std::string> password = ReadPassword(surface);
+    const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
     if (const std::optional<std::string> ahead = surface.DestinationKnownAhead()) {
         // A destination that refuses now is left for the save dialog's turn, after the checks.
         PendingReplacement replacement(*ahead, {}, 0);
-        if (replacement.handle() != 0) return DecryptAhead(surface, *password, *ahead, replacement);
+        if (replacement.file()) return DecryptAhead(surface, *password, *ahead, replacement);
     }
     return DecryptInMemory(surface, *password);
 }
 
 CommandOutcome RunVerifyCommand(CommandSurface& surface) {
-    const std::optional<std::string> password = ReadPassword(surface);
+    const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
     RecordPassing passing;
     const std::string source = surface.FileNameText();
-    surface.DoWork([&] { passing = PassProtectedFile(source, *password); });
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, *password); });
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, passing.check, outcome)) return outcome;
     const std::string verified = std::string(messages::VerifiedBefore) + source + std::string(messages::VerifiedAfter);

@@ -1,9 +1,10 @@
 // The encrypt command.
-#include "encrypt_command.h"
+#include "commands/encrypt_command.h"
 
-#include "command_steps.h"
-#include "messages.h"
-#include "protected_file.h"
+#include "commands/command_steps.h"
+#include "commands/messages.h"
+#include "protect/record.h"
+#include "protect/typed_io.h"
 
 #include <glob.h>
 #include <sys/stat.h>
@@ -75,7 +76,7 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     if (!PathExists(surface.FileNameText())) return Report(surface, CommandOutcome::SourceMissing, messages::SourceMissing);
     // Refused before the dialog: there is no point choosing a destination for a password
     // that cannot be used.
-    const std::optional<std::string> password = ReadPassword(surface);
+    const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = saveDialog.fileName;
@@ -84,7 +85,7 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     // onto itself keeps its content.
     const std::string source = surface.FileNameText();
     FileEncryption encryption;
-    surface.DoWork([&] { encryption = EncryptFile(source, destination, *password); });
+    surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password); });
     switch (encryption.readFailure) {
     case ReadFailure::None: break;
     case ReadFailure::NotRegularFile:

@@ -1,8 +1,8 @@
 // Steps that the encrypt and decrypt commands share.
 #pragma once
 
-#include "command_surface.h"
-#include "replace_file.h"
+#include "commands/command_surface.h"
+#include "protect/replace_file.h"
 
 #include <optional>
 #include <string>
@@ -26,6 +26,6 @@ CommandOutcome ReportWrite(CommandSurface& surface, WriteOutcome written, const 
                            const WriteMessages& messages);
 
 // The password's bytes, or nothing after telling the user it cannot be used.
-std::optional<std::string> ReadPassword(CommandSurface& surface);
+std::optional<std::string> PasswordBytesOrReport(CommandSurface& surface);
 
 }  // namespace jiajiemi

@@ -2,7 +2,7 @@
 // content to the path chosen in the save dialog.
 #pragma once
 
-#include "command_surface.h"
+#include "commands/command_surface.h"
 
 namespace jiajiemi {
 

@@ -2,7 +2,7 @@
 // the path chosen in the save dialog.
 #pragma once
 
-#include "command_surface.h"
+#include "commands/command_surface.h"
 
 #include <string>
 #include <string_view>

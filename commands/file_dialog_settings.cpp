@@ -1,6 +1,6 @@
 // The rules of a file dialog's settings: the stored filter index, the list of file types
 // and the starting name that the dialog receives.
-#include "file_dialog_settings.h"
+#include "commands/file_dialog_settings.h"
 
 #include <cstddef>
 #include <utility>

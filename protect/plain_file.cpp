@@ -1,0 +1,160 @@
+// PlainFile over POSIX file calls.
+#include "protect/plain_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jiajiemi {
+namespace {
+
+[[noreturn]] void Fail(const char* what, const std::string& path, int error = errno) {
+    throw FileError(error, std::string(what) + " " + path);
+}
+
+std::int32_t CheckedPosition(off_t value, const std::string& path) {
+    if (value > INT32_MAX) Fail("position beyond 2^31 in", path, EFBIG);
+    return std::int32_t(value);
+}
+
+int OpenFlags(int openMode) {
+    switch (openMode) {
+    case 1: return O_RDONLY;
+    case 2: return O_WRONLY;
+    case 3: return O_RDWR;
+    case 4: return O_WRONLY | O_CREAT | O_TRUNC;
+    case 5: return O_WRONLY | O_CREAT;
+    case 6: return O_RDWR | O_CREAT;
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+PlainFile::~PlainFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void PlainFile::open(const std::string& path, int openMode) {
+    const int flags = OpenFlags(openMode);
+    if (flags < 0) Fail("bad open mode for", path, EINVAL);
+    path_ = path;
+
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is dropped again once the file
+    // is known to be regular. Truncation waits for that check too, so that nothing but a
+    // regular file is ever truncated.
+    const int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd < 0) Fail("open", path);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        Fail("not a regular file:", path, error);
+    }
+    // An empty file is not truncated: on some file systems truncation makes the close
+    // wait for everything written since to reach the disk.
+    if (::fcntl(fd, F_SETFL, 0) != 0 || ((flags & O_TRUNC) && info.st_size > 0 && ::ftruncate(fd, 0) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        Fail("open", path, error);
+    }
+    fd_ = fd;
+}
+
+std::int32_t PlainFile::position() {
+    const off_t value = ::lseek(fd_, 0, SEEK_CUR);
+    if (value < 0) Fail("position of", path_);
+    return CheckedPosition(value, path_);
+}
+
+std::int32_t PlainFile::seek(std::int32_t offset, SeekOrigin origin) {
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    const off_t value = ::lseek(fd_, offset, whence);
+    if (value < 0) Fail("seek in", path_);
+    return CheckedPosition(value, path_);
+}
+
+void PlainFile::setLength(std::int32_t length) {
+    if (length < 0) Fail("negative length for", path_, EINVAL);
+    if (::ftruncate(fd_, length) != 0) Fail("set length of", path_);
+    seek(length, SeekOrigin::Begin);
+}
+
+std::int32_t PlainFile::length() {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) Fail("length of", path_);
+    if (info.st_size > INT32_MAX) Fail("2^31 bytes or more:", path_, EFBIG);
+    return std::int32_t(info.st_size);
+}
+
+std::int32_t PlainFile::read(void* buffer, std::int32_t count) { return readPlain(buffer, count); }
+
+void PlainFile::write(const void* buffer, std::int32_t count) { writePlain(buffer, count); }
+
+std::int32_t PlainFile::readPlain(void* buffer, std::int32_t count) {
+    // The kernel hands out at most about 2 GiB per call, and a signal may cut a call
+    // short: go on until the count is met or the file ends.
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    std::int32_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(fd_, bytes + done, std::size_t(count - done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            Fail("read", path_);
+        }
+        if (got == 0) break;
+        done += std::int32_t(got);
+    }
+    if (releaseFrom_ >= 0 && done > 0) {
+        const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+        if (end > releaseFrom_) {
+            ::posix_fadvise(fd_, releaseFrom_, end - releaseFrom_, POSIX_FADV_DONTNEED);
+            // Only cache pages that lie wholly inside the range go, and one may hold up to
+            // 2 MiB: the one this read ended in goes with a later read.
+            constexpr off_t LargestCachePage = off_t(2) << 20;
+            releaseFrom_ = std::max<off_t>(releaseFrom_, end & ~(LargestCachePage - 1));
+        }
+    }
+    return done;
+}
+
+void PlainFile::releaseAfterReading() {
+    const off_t at = ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) releaseFrom_ = at;  // a file that cannot tell its position keeps its pages
+}
+
+void PlainFile::writePlain(const void* buffer, std::int32_t count) {
+    // At most 32 KiB per call. The kernel sizes the new file's cache pages by the call:
+    // up to 32 KiB they come from the lists of pages freed a moment ago, bigger calls take
+    // large free blocks, which a virtual machine may have handed back to its host and must
+    // fault in again.
+    constexpr std::int32_t MaxCall = 32 << 10;
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::int32_t done = 0;
+    while (done < count) {
+        const ssize_t put = ::write(fd_, bytes + done, std::size_t(std::min(count - done, MaxCall)));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            Fail("write", path_);
+        }
+        if (put == 0) Fail("write", path_, ENOSPC);
+        done += std::int32_t(put);
+    }
+}
+
+void PlainFile::flush() {
+    if (::fsync(fd_) != 0) Fail("flush", path_);
+}
+
+void PlainFile::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // The descriptor is gone even when close reports an error; it must not be closed twice.
+    if (::close(fd) != 0 && errno != EINTR) Fail("close", path_);
+}
+
+}  // namespace jiajiemi

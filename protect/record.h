@@ -1,0 +1,76 @@
+// The protected file record: its layout, its writer and its checker.
+//
+// Layout (all offsets absolute; the record is written and read through a KeyedFile with a
+// plain prefix of 4, so only the magic is stored in plain):
+//   0   4   magic 1164201993, little-endian: 09 50 64 45
+//   4   32  digest text of the password's bytes
+//   36  32  digest text of the content
+//   68  4   content length L, little-endian
+//   72  L   content
+#pragma once
+
+#include "protect/bytes.h"
+#include "protect/plain_file.h"
+#include "protect/replace_file.h"
+#include "protect/whole_file.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace jiajiemi {
+
+inline constexpr std::int32_t ProtectedFileMagic = 1164201993;
+inline constexpr std::int32_t ProtectedFilePlainPrefix = 4;
+inline constexpr std::int32_t PasswordDigestOffset = 4;
+inline constexpr std::int32_t ContentDigestOffset = 36;
+inline constexpr std::int32_t ContentLengthOffset = 68;
+inline constexpr std::int32_t ContentOffset = 72;
+// The longest content a record holds: the whole file must stay below 2^31 bytes.
+inline constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffset;
+
+// Writes a protected file of content under password (the password's bytes, as digested).
+WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
+                                std::span<const std::uint8_t> content);
+
+struct FileEncryption {
+    ReadFailure readFailure = ReadFailure::None;  // when not None, nothing was written
+    WriteOutcome written = WriteOutcome::Written;
+};
+
+// Writes the regular file at sourcePath as a protected file at path. The source is read
+// piece by piece and never held whole; the destination is replaced only at the end, so a
+// source that is its own destination keeps its content until the new file is complete.
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password);
+
+enum class RecordCheck {
+    Passed,
+    OpenFailed,     // the file cannot be opened for reading
+    NotProtected,   // the magic is not there
+    WrongPassword,  // the stored password digest is not that of password
+    Tampered,       // the stored content digest is not that of the content read
+};
+
+struct RecordReading {
+    RecordCheck check = RecordCheck::OpenFailed;
+    ByteString content;  // only when check is Passed
+};
+
+// Reads and checks a protected file in the order magic, password, content.
+RecordReading ReadProtectedFile(const std::string& path, std::string_view password);
+
+struct RecordPassing {
+    RecordCheck check = RecordCheck::OpenFailed;
+    bool written = true;  // false when writing to the destination failed
+};
+
+// Reads and checks a protected file as ReadProtectedFile does, but never holds the content
+// whole: it goes piece by piece to destination (nowhere when null), written from its
+// current position as it is read, whatever the checks decide in the end. A content that
+// cannot be read whole leaves the destination empty, as it leaves the content of a
+// reading empty.
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination = nullptr);
+
+}  // namespace jiajiemi

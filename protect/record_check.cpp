@@ -1,0 +1,165 @@
+// Checking a protected file: magic, password and content, with the content read once
+// through one pipeline into memory, into a file, or nowhere.
+#include "protect/record.h"
+
+#include "protect/digest_text.h"
+#include "protect/keyed_file.h"
+#include "protect/parallel.h"
+#include "protect/typed_io.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace jiajiemi {
+namespace {
+
+constexpr std::size_t ContentPiece = std::size_t(1) << 20;
+constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
+constexpr std::size_t RingPieces = 8;
+
+// Where a content goes while it is read and digested.
+class ContentSink {
+public:
+    virtual ~ContentSink() = default;
+    // The bytes the content is read into: room for all of it, or a ring of whole pieces.
+    virtual std::span<std::uint8_t> Buffer(std::size_t length, std::size_t piece) = 0;
+    // What follows the reading with each piece, on a thread of its own, if anything.
+    virtual std::optional<FollowPiece> Follower() { return std::nullopt; }
+    // The content could not be read whole: it counts as empty.
+    virtual void Discard() {}
+};
+
+// The content held whole in memory.
+class HeldContent final : public ContentSink {
+public:
+    explicit HeldContent(ByteString& content) : content_(content) {}
+    std::span<std::uint8_t> Buffer(std::size_t length, std::size_t) override {
+        content_.resize(length);
+        return content_;
+    }
+    void Discard() override {
+        content_.clear();
+        content_.shrink_to_fit();
+    }
+
+private:
+    ByteString& content_;
+};
+
+// The content passed through a ring, on to a file or nowhere. A failing destination turns
+// written false and is left alone from then on, while the reading and the digest go on:
+// the checks decide the outcome before any write does.
+class PassedContent final : public ContentSink {
+public:
+    PassedContent(PlainFile* destination, bool& written) : destination_(destination), written_(written) {}
+    std::span<std::uint8_t> Buffer(std::size_t, std::size_t piece) override {
+        ring_.resize(RingPieces * piece);
+        return ring_;
+    }
+    std::optional<FollowPiece> Follower() override {
+        if (!destination_) return std::nullopt;
+        return [this](std::span<const std::uint8_t> slot, std::size_t) {
+            if (!written_) return;
+            try {
+                destination_->write(slot.data(), std::int32_t(slot.size()));
+            } catch (const FileError&) {
+                written_ = false;
+            }
+        };
+    }
+    // Emptied, the destination holds what a reading would hold, even after a write failed.
+    void Discard() override {
+        if (!destination_) return;
+        try {
+            destination_->setLength(0);
+            destination_->seek(0, SeekOrigin::Begin);
+            written_ = true;
+        } catch (const FileError&) {
+            written_ = false;
+        }
+    }
+
+private:
+    PlainFile* destination_;
+    bool& written_;
+    ByteString ring_;
+};
+
+// Reads the content's byte string from file into sink and returns its digest text; the
+// digest follows the reading piece by piece on a core of its own. A content that cannot
+// be read whole counts as empty, as ReadData leaves it.
+DigestText ReadContent(PlainFile& file, ContentSink& sink) {
+    std::optional<std::uint32_t> length;
+    try {
+        length = ReadStoredLength(file);
+    } catch (const FileError&) {
+    }
+    DigestContext digest;
+    digest.Start();
+    std::size_t read = 0;
+    if (length) {
+        try {
+            const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
+            const std::span<std::uint8_t> buffer = sink.Buffer(*length, piece);
+            std::vector<FollowPiece> followers{
+                [&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); }};
+            if (std::optional<FollowPiece> follower = sink.Follower()) followers.push_back(std::move(*follower));
+            read = ProduceAndFollow(*length, piece, buffer, [&](std::span<std::uint8_t> slot, std::size_t) {
+                return std::size_t(file.read(slot.data(), std::int32_t(slot.size())));
+            }, followers);
+        } catch (const std::exception&) {  // a read error, or no memory for the buffer
+        }
+    }
+    if (!length || read != *length) {
+        sink.Discard();
+        return ComputeDigestText(std::string_view());
+    }
+    return digest.Finish();
+}
+
+// Opens a protected file and checks it in the order magic, password, content.
+RecordCheck CheckRecord(const std::string& path, std::string_view password, ContentSink& sink) {
+    if (path.empty()) return RecordCheck::OpenFailed;
+    std::unique_ptr<PlainFile> file = MakeFile(password, ProtectedFilePlainPrefix);
+    try {
+        file->open(path, 1);
+    } catch (const FileError&) {
+        return RecordCheck::OpenFailed;
+    }
+
+    std::int32_t magic = 0;
+    ReadData(*file, {&magic});
+    if (magic != ProtectedFileMagic) return RecordCheck::NotProtected;
+    if (CompareText(ReadText(*file, 32).c_str(), ComputeDigestText(password).c_str()) != 0)
+        return RecordCheck::WrongPassword;
+    const std::string storedContent = ReadText(*file, 32);
+    // Read once: a large file gives its cache pages back as it is read.
+    try {
+        if (file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
+    } catch (const FileError&) {
+    }
+    if (CompareText(storedContent.c_str(), ReadContent(*file, sink).c_str()) != 0) return RecordCheck::Tampered;
+    return RecordCheck::Passed;
+}
+
+}  // namespace
+
+RecordReading ReadProtectedFile(const std::string& path, std::string_view password) {
+    RecordReading reading;
+    HeldContent held(reading.content);
+    reading.check = CheckRecord(path, password, held);
+    if (reading.check != RecordCheck::Passed) held.Discard();
+    return reading;
+}
+
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination) {
+    RecordPassing passing;
+    PassedContent passed(destination, passing.written);
+    passing.check = CheckRecord(path, password, passed);
+    return passing;
+}
+
+}  // namespace jiajiemi

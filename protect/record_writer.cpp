@@ -1,0 +1,117 @@
+// Writing a protected file: the content streamed from memory or from a source file into
+// a new record that replaces the destination only once it is whole.
+#include "protect/record.h"
+
+#include "protect/digest_text.h"
+#include "protect/parallel.h"
+#include "protect/typed_io.h"
+
+#include <algorithm>
+#include <functional>
+#include <sys/stat.h>
+
+namespace jiajiemi {
+namespace {
+
+// The content moves in pieces through a ring: each piece is enciphered and written while
+// later ones are read and earlier ones digested, on other cores. A piece of 1 MiB is
+// enciphered and written by one thread in one go.
+constexpr std::size_t ContentPiece = std::size_t(1) << 20;
+constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
+constexpr std::size_t RingPieces = 8;
+
+// Reads up to count bytes of a content into buffer and returns how many, fewer only at
+// its end; throws FileError when the content cannot be read.
+using ContentReader = std::function<std::size_t(std::uint8_t* buffer, std::size_t count)>;
+
+// Writes a whole record, taking its content from read. The content goes first, to its own
+// place, and the length and header after it, once the content's digest is known: in a
+// temporary file nobody sees the order, and the bytes are those of a straight run.
+WriteOutcome WriteRecord(const std::string& path, std::string_view password, const ContentReader& read,
+                         std::size_t expectedLength, ReadFailure& readFailure) {
+    const DigestText passwordDigest = ComputeDigestText(password);
+    return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](PlainFile& file) {
+        DigestContext digest;
+        digest.Start();
+        // Pieces sized to the content expected, so that a small file costs little; a content
+        // that turns out longer still goes through, in small pieces.
+        const std::size_t piece = std::clamp<std::size_t>(expectedLength + 1, MinContentPiece, ContentPiece);
+        std::size_t length = 0;
+        try {
+            ByteString ring(RingPieces * piece);
+            file.seek(ContentOffset, SeekOrigin::Begin);
+            // The digest and the writing (which enciphers) follow the reading on threads of
+            // their own; a read or write error stops all three.
+            length = ProduceAndFollow(
+                ContentLimit + piece, piece, ring,
+                [&](std::span<std::uint8_t> slot, std::size_t first) -> std::size_t {
+                    std::size_t got = 0;
+                    try {
+                        got = read(slot.data(), slot.size());
+                    } catch (const FileError&) {
+                        readFailure = ReadFailure::Unreadable;
+                        throw;
+                    }
+                    if (first + got > ContentLimit) {  // a source that grew past the limit meanwhile
+                        readFailure = ReadFailure::TooLarge;
+                        throw FileError(EFBIG, "content of 2^31 bytes or more");
+                    }
+                    return got;
+                },
+                {[&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); },
+                 [&](std::span<const std::uint8_t> slot, std::size_t) {
+                     file.write(slot.data(), std::int32_t(slot.size()));
+                 }});
+        } catch (...) {  // a read or write error, or no memory for the ring
+            return false;
+        }
+        const DigestText contentDigest = digest.Finish();
+        try {
+            file.seek(ContentLengthOffset, SeekOrigin::Begin);
+            if (!WriteData(file, {std::int32_t(length)})) return false;
+            file.seek(0, SeekOrigin::Begin);
+        } catch (const FileError&) {
+            return false;
+        }
+        return WriteData(file, {ProtectedFileMagic}) && WriteText(file, {passwordDigest}) &&
+               WriteText(file, {contentDigest});
+    });
+}
+
+}  // namespace
+
+WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
+                                std::span<const std::uint8_t> content) {
+    if (content.size() > ContentLimit) return WriteOutcome::WriteFailed;
+    std::size_t taken = 0;
+    ReadFailure ignored = ReadFailure::None;
+    return WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
+        const std::size_t n = std::min(count, content.size() - taken);
+        std::copy_n(content.data() + taken, n, buffer);
+        taken += n;
+        return n;
+    }, content.size(), ignored);
+}
+
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password) {
+    struct stat info {};
+    if (sourcePath.empty() || ::stat(sourcePath.c_str(), &info) != 0) return {ReadFailure::Unreadable, {}};
+    if (!S_ISREG(info.st_mode)) return {ReadFailure::NotRegularFile, {}};
+    if (info.st_size > std::int64_t(ContentLimit)) return {ReadFailure::TooLarge, {}};
+    PlainFile source;
+    try {
+        source.open(sourcePath, 1);
+    } catch (const FileError& error) {
+        const int code = error.code().value();
+        return {code == EISDIR || code == EINVAL ? ReadFailure::NotRegularFile : ReadFailure::Unreadable, {}};
+    }
+    // Read once: a large source gives its cache pages back as it is read.
+    if (info.st_size >= std::int64_t(ContentPiece)) source.releaseAfterReading();
+    FileEncryption result{ReadFailure::None, WriteOutcome::Written};
+    result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
+        return std::size_t(source.read(buffer, std::int32_t(count)));
+    }, std::size_t(info.st_size), result.readFailure);
+    return result;
+}
+
+}  // namespace jiajiemi

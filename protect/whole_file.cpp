@@ -1,0 +1,76 @@
+// Reading and writing whole files.
+#include "protect/whole_file.h"
+
+#include "protect/typed_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <new>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace jiajiemi {
+
+WholeFile ReadWholeFile(const std::string& path) {
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0) return {{}, ReadFailure::Unreadable};
+    if (!S_ISREG(info.st_mode)) return {{}, ReadFailure::NotRegularFile};
+    if (info.st_size > INT32_MAX) return {{}, ReadFailure::TooLarge};
+
+    PlainFile file;
+    try {
+        file.open(path, 1);
+        const std::int32_t length = file.length();  // the file may have changed since stat
+        WholeFile whole;
+        try {
+            whole.bytes.resize(std::size_t(length));
+        } catch (const std::bad_alloc&) {
+            return {{}, ReadFailure::TooLarge};
+        }
+        // A file that became shorter since its length was taken gives what it still holds.
+        whole.bytes.resize(std::size_t(file.read(whole.bytes.data(), length)));
+        file.close();
+        return whole;
+    } catch (const FileError& error) {
+        const int code = error.code().value();
+        if (code == EFBIG) return {{}, ReadFailure::TooLarge};
+        if (code == EISDIR || code == EINVAL) return {{}, ReadFailure::NotRegularFile};
+        return {{}, ReadFailure::Unreadable};
+    }
+}
+
+WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts) {
+    return ReplaceFile(path, {}, 0, [&](PlainFile& file) {
+        try {
+            for (const auto& part : parts) file.write(part.data(), Size32(part.size()));
+            return true;
+        } catch (const FileError&) {
+            return false;
+        }
+    });
+}
+
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes) {
+    constexpr std::size_t Piece = std::size_t(8) << 20;
+    const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
+    return ReplaceFile(path, {}, 0, [&](PlainFile& file) {
+        try {
+            Size32(bytes.size());  // no more than the file layer can hold, as for WriteWholeFile
+            for (std::size_t at = 0; at < bytes.size(); at += Piece) {
+                const std::size_t count = std::min(Piece, bytes.size() - at);
+                file.write(bytes.data() + at, Size32(count));
+                // Only whole pages inside the written bytes; nothing reads them again.
+                const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
+                const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
+                if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+            }
+            return true;
+        } catch (const FileError&) {
+            return false;
+        }
+    });
+}
+
+}  // namespace jiajiemi

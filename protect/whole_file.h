@@ -1,0 +1,40 @@
+// Whole files: a regular file read into memory at once, and bytes written as a file's
+// whole new content.
+#pragma once
+
+#include "protect/bytes.h"
+#include "protect/replace_file.h"
+
+#include <initializer_list>
+#include <span>
+#include <string>
+
+namespace jiajiemi {
+
+enum class ReadFailure {
+    None,
+    Unreadable,      // missing, vanished, no permission or a read error
+    NotRegularFile,  // a directory, a FIFO, a device...
+    TooLarge,        // 2^31 bytes or more, or more than memory holds
+};
+
+struct WholeFile {
+    ByteString bytes;
+    ReadFailure failure = ReadFailure::None;
+};
+
+// The whole content of a regular file (or a link to one). An empty file is a valid, empty
+// content; every failure says which it was.
+WholeFile ReadWholeFile(const std::string& path);
+
+// Writes the byte strings one after another as the whole new content of path, replacing
+// any existing file only once everything was written (see ReplaceFile).
+WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts);
+
+// Writes bytes as the whole new content of path, as WriteWholeFile does, and gives the
+// memory of each piece back to the system as soon as the piece is written: the pages of a
+// large content then become the new file's pages, instead of the file needing as much
+// fresh memory again.
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes);
+
+}  // namespace jiajiemi
