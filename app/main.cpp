@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // jiajiemi: makes the executable's folder the current directory, opens the window and runs
 // until it is closed. One argument, the path of a file to open, fills the file-name box.
 // A window that cannot be created is reported on standard error with exit code 1; nothing

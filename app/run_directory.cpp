@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run directory from the executable's path. "/" is ASCII, so a byte search never
 // stops inside a multi-byte UTF-8 character.
 #include "app/run_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run directory, the folder of the program's own executable, and the file the
 // program was asked to open.
 #pragma once

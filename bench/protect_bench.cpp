@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bytes per second of the digest text, of enciphering a span, and of writing a keyed file
 // in one call or in many small ones, over 64 MiB.
 #include "protect/digest_text.h"

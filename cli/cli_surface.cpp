@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command surface of a terminal.
 #include "cli/cli_surface.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command surface of a terminal: the paths and password come from the command line
 // and the password sources, the save dialog is the DEST argument, and messages are lines.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // jiajiemi-cli: encrypt, decrypt and verify protected files from a terminal or a script.
 //
 // Message rules:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Steps that the encrypt and decrypt commands share.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a command needs of its surroundings: the two boxes, the save dialog and the
 // message box. The window, the command-line tool and the tests each provide one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decrypt command, and verify: its checks without writing anything.
 #include "commands/decrypt_command.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decrypt command: checks the protected file named in the file-name box and writes its
 // content to the path chosen in the save dialog.
 #pragma once

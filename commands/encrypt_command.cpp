@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encrypt command.
 #include "commands/encrypt_command.h"
 

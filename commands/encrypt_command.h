@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encrypt command: turns the file named in the file-name box into a protected file at
 // the path chosen in the save dialog.
 #pragma once

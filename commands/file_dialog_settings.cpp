@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules of a file dialog's settings: the stored filter index, the list of file types
 // and the starting name that the dialog receives.
 #include "commands/file_dialog_settings.h"

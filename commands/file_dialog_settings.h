@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The settings of a file dialog as a plain value, with the rules that belong to them.
 // Only the window's open operation turns them into a real dialog.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every text the two commands show, in one place so that the window, the command-line
 // tool and the README say the same.
 #pragma once

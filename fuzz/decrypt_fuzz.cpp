@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every check of decrypt over arbitrary bytes, with a few passwords: the answer is always
 // one of the four outcomes, a content only comes with a passed check, passing the content
 // on to a file gives the same answer and the same bytes as holding it, and every file the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file of the fuzzer's bytes: the layer under test reads files by path.
 #pragma once
 

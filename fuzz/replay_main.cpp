@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over the files of its corpus, without the fuzzing engine: every
 // build replays what the fuzzers found.
 #include <cstdint>

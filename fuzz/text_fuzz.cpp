@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts a user types, as arbitrary bytes, valid UTF-8 or not: finding a source kind in
 // a path, a password's CP936 bytes, and a dialog's filter and file name.
 #include "commands/encrypt_command.h"

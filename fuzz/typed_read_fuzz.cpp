@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReadText and ReadData over arbitrary files: the first byte picks the password and a
 // plain prefix, the following bytes a short program of reads. After every read the
 // position and the value obey the rules of the operation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Byte strings and the format's little-endian 32-bit words, written out byte by byte.
 #pragma once
 

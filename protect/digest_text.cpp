@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MD5 as RFC 1321 defines it, and the text form of its digest.
 #include "protect/digest_text.h"
 

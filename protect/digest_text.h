@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The digest text: the MD5 message digest (RFC 1321) of a byte string, written as
 // 32 lowercase hexadecimal characters, and the helpers that feed and compare it.
 #pragma once

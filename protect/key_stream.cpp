@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The password-keyed stream over absolute file positions.
 #include "protect/key_stream.h"
 

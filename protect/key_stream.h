@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The password-keyed stream over absolute file positions: z(p) depends only on the
 // password and p. Each 4096-byte block has its own RC4 key, made from four bytes of the
 // password's own RC4 stream, the password's text key and the block number.

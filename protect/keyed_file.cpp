@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KeyedFile: enciphering on the way out, deciphering on the way in.
 #include "protect/keyed_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // KeyedFile: a PlainFile whose bytes from its plain prefix on pass through the password's
 // position-keyed stream on their way in and out.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The registry of open files and the handle front over it.
 #include "protect/open_files.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle front of the file layer: files opened by path and known by a number, and
 // the registry of every file it has open.
 //

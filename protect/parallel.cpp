@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Spreading work over the cores.
 #include "protect/parallel.h"
 

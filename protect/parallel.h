@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where work is spread over the cores: independent ranges in parallel, and a pipeline in
 // which followers see finished pieces of a ring in order, on threads of their own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Converting a typed password to its CP936 bytes with iconv.
 #include "protect/password_bytes.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes of a password as they are digested and key the stream: the CP936 encoding of
 // what the user typed, so that files stay interchangeable with those written on systems
 // whose password boxes gave CP936 bytes.

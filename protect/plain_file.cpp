@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PlainFile over POSIX file calls.
 #include "protect/plain_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PlainFile: an open regular file read and written at 32-bit byte positions with POSIX
 // calls and no buffering of its own, and FileError, the one error of the file layer.
 #pragma once

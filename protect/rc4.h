@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RC4 stream cipher, exactly as published: key schedule and output bytes, for one
 // stream or for four independent streams advanced in step.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The protected file record: its layout, its writer and its checker.
 //
 // Layout (all offsets absolute; the record is written and read through a KeyedFile with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checking a protected file: magic, password and content, with the content read once
 // through one pipeline into memory, into a file, or nowhere.
 #include "protect/record.h"

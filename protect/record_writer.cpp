@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a protected file: the content streamed from memory or from a source file into
 // a new record that replaces the destination only once it is whole.
 #include "protect/record.h"

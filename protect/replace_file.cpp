@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a destination file whole through a temporary file and a rename.
 #include "protect/replace_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a destination file whole: the new bytes go to a hidden temporary file in the
 // destination's own folder, which is renamed over the destination only once everything
 // was written (and, when it replaces an existing file, flushed to disk). On any failure the

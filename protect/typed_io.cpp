@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The typed operations over the file layer.
 #include "protect/typed_io.h"
 

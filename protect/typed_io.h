@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The typed operations: 32-bit integers, texts and byte strings written and read at a
 // file's position, in binary or in text form.
 #pragma once

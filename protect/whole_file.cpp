@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading and writing whole files.
 #include "protect/whole_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole files: a regular file read into memory at once, and bytes written as a file's
 // whole new content.
 #pragma once

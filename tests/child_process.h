@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running a piece of a test in a child process, so that limits, lowered privileges or a
 // kill stay out of the test runner.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The command-line round trip under valgrind: no invalid access and no leak.
 #   cli_leak_check.sh JIAJIEMI_CLI
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // jiajiemi-cli end to end: round trips, each exit code, --force and the password sources.
 #include "commands/messages.h"
 #include "protect/record.h"

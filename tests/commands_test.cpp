@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encrypt and decrypt commands through a scripted surface: the source kinds, every
 // outcome with its message, what is on disk afterwards, and round trips.
 #include "tests/child_process.h"

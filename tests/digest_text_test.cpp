@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The digest text: MD5 against known answers, the feeding in pieces, and the text helpers.
 #include "protect/digest_text.h"
 #include "tests/test_vectors.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # What the package says about jiajiemi-cli is what the program says: the man page has every
 # option, every command's description and every exit code with its meaning from --help,
 # and the metainfo's newest release is the program's version.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A scripted stand-in for the window: the two boxes, the save dialog's answers and a
 // record of every message and dialog shown.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Faults made real, each checked for what the user is told and what is on disk afterwards:
 // the source changing under the command, writes failing part way, no permission, and a
 // process killed while it writes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rules of a file dialog's settings: filter text into types, the stored filter index
 // and the starting name cut to the dialog's name field.
 #include "commands/file_dialog_settings.h"

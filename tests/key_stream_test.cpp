@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RC4 and the position-keyed stream against published and recorded known answers, and
 // against a slow model written straight from the definition of z(p).
 #include "protect/digest_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keyed file layer: open modes and refusals, the registry, and what reaches the disk
 // through a KeyedFile in any split of reads and writes.
 #include "protect/digest_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window as the user meets it: its controls, keys, the two file dialogs it
 // builds from their settings, its message box and the commands' seam.
 #include "window/main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The typed operations, whole files and the protected record: known answers, damaged
 // records, the position rules, and what is on disk after a failure.
 #include "tests/child_process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up of the window program: the run directory from the executable's path, and a
 // clear failure when no display can be reached.
 #include "app/run_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading the known-answer files under tests/data.
 #pragma once
 

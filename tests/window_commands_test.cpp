@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two commands through the real window: keys typed into the boxes, Alt+E and Alt+D,
 // the real save dialog and message box answered as a user would, and the files on disk.
 #include "commands/decrypt_command.h"

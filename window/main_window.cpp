@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's window: its controls in pixels, its keys, browse and the Qt side of the
 // commands' surface. It translates between widgets and the commands; it decides nothing.
 #include "window/main_window.h"

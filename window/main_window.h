@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tool's one window: the file-name and password boxes, the browse button, the two
 // command buttons and the two file dialogs; it is the commands' surface as well.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open operation of a file dialog on Qt's own file dialog, which behaves the same on
 // every desktop and which the tests can drive.
 #include "window/qt_file_dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The open operation of a file dialog: shows a Qt file dialog built from the settings.
 #pragma once
 
