@@ -4,6 +4,7 @@
 #pragma once
 
 #include "commands/file_dialog_settings.h"
+#include "protect/work_progress.h"
 
 #include <functional>
 #include <optional>
@@ -54,9 +55,14 @@ public:
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;
 
     // Runs the heavy part of a command: reading, enciphering and writing files. The window
-    // runs it off its own thread, so that it keeps repainting and shows that it is busy,
-    // while input stays blocked as a modal dialog blocks it. work never touches the surface.
-    virtual void RunInBackground(const std::function<void()>& work) { work(); }
+    // runs it off its own thread, so that it keeps repainting, shows how far it is and
+    // offers a cancel, while other input stays blocked as a modal dialog blocks it. work
+    // never touches the surface; it reports to progress and stops (with WorkCancelled)
+    // once progress.Cancel() was called.
+    virtual void RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
+        static_cast<void>(progress);
+        work();
+    }
 };
 
 }  // namespace jiajiemi

@@ -36,8 +36,9 @@ constexpr WriteMessages DecryptWriteMessages{messages::DecryptedCreateFailed, me
 // Decrypts with the content held in memory between the checks and the save dialog.
 CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& password) {
     RecordReading reading;
+    WorkProgress progress;
     const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { reading = ReadProtectedFile(source, password); });
+    surface.RunInBackground([&] { reading = ReadProtectedFile(source, password); }, progress);
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, reading.check, outcome)) return outcome;
 
@@ -45,7 +46,7 @@ CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& passw
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.RunInBackground([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); });
+    surface.RunInBackground([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); }, progress);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
@@ -54,8 +55,9 @@ CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& passw
 CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password, const std::string& ahead,
                             PendingReplacement& replacement) {
     RecordPassing passing;
+    WorkProgress progress;
     const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, replacement.file()); });
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, replacement.file()); }, progress);
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, passing.check, outcome)) return outcome;
 
@@ -64,7 +66,7 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password
     // A surface that confirms another path than it announced: what was written is not for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
     WriteOutcome written;
-    surface.RunInBackground([&] { written = replacement.Finish(passing.written); });
+    surface.RunInBackground([&] { written = replacement.Finish(passing.written); }, progress);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
@@ -85,8 +87,9 @@ CommandOutcome RunVerifyCommand(CommandSurface& surface) {
     const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
     RecordPassing passing;
+    WorkProgress progress;
     const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { passing = PassProtectedFile(source, *password); });
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, *password); }, progress);
     CommandOutcome outcome = CommandOutcome::Succeeded;
     if (!ReportCheck(surface, passing.check, outcome)) return outcome;
     const std::string verified = std::string(messages::VerifiedBefore) + source + std::string(messages::VerifiedAfter);

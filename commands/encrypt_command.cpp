@@ -86,7 +86,8 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     // onto itself keeps its content.
     const std::string source = surface.FileNameText();
     FileEncryption encryption;
-    surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password); });
+    WorkProgress progress;
+    surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password); }, progress);
     switch (encryption.readFailure) {
     case ReadFailure::None: break;
     case ReadFailure::NotRegularFile:

@@ -14,6 +14,7 @@
 #include "protect/plain_file.h"
 #include "protect/replace_file.h"
 #include "protect/whole_file.h"
+#include "protect/work_progress.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,9 @@ struct FileEncryption {
 // Writes the regular file at sourcePath as a protected file at path. The source is read
 // piece by piece and never held whole; the destination is replaced only at the end, so a
 // source that is its own destination keeps its content until the new file is complete.
-FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password);
+// Counts every byte read and written in progress, and stops with WorkCancelled on a cancel.
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
+                           WorkProgress& progress = Unwatched());
 
 enum class RecordCheck {
     Passed,
@@ -60,7 +63,10 @@ struct RecordReading {
 };
 
 // Reads and checks a protected file in the order magic, password, content.
-RecordReading ReadProtectedFile(const std::string& path, std::string_view password);
+// Counts every byte of the content read in progress (and, passing it on, written), and
+// stops with WorkCancelled on a cancel.
+RecordReading ReadProtectedFile(const std::string& path, std::string_view password,
+                                WorkProgress& progress = Unwatched());
 
 struct RecordPassing {
     RecordCheck check = RecordCheck::OpenFailed;
@@ -72,6 +78,7 @@ struct RecordPassing {
 // current position as it is read, whatever the checks decide in the end. A content that
 // cannot be read whole leaves the destination empty, as it leaves the content of a
 // reading empty.
-RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination = nullptr);
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination = nullptr,
+                                WorkProgress& progress = Unwatched());
 
 }  // namespace jiajiemi

@@ -55,7 +55,8 @@ private:
 // the checks decide the outcome before any write does.
 class PassedContent final : public ContentSink {
 public:
-    PassedContent(PlainFile* destination, bool& written) : destination_(destination), written_(written) {}
+    PassedContent(PlainFile* destination, bool& written, WorkProgress& progress)
+        : destination_(destination), written_(written), progress_(progress) {}
     std::span<std::uint8_t> Buffer(std::size_t, std::size_t piece) override {
         ring_.resize(RingPieces * piece);
         return ring_;
@@ -69,6 +70,7 @@ public:
             } catch (const FileError&) {
                 written_ = false;
             }
+            progress_.Advance(slot.size());
         };
     }
     // Emptied, the destination holds what a reading would hold, even after a write failed.
@@ -86,13 +88,14 @@ public:
 private:
     PlainFile* destination_;
     bool& written_;
+    WorkProgress& progress_;
     ByteString ring_;
 };
 
 // Reads the content's byte string from file into sink and returns its digest text; the
 // digest follows the reading piece by piece on a core of its own. A content that cannot
 // be read whole counts as empty, as ReadData leaves it.
-DigestText ReadContent(PlainFile& file, ContentSink& sink) {
+DigestText ReadContent(PlainFile& file, ContentSink& sink, WorkProgress& progress) {
     std::optional<std::uint32_t> length;
     try {
         length = ReadStoredLength(file);
@@ -107,10 +110,18 @@ DigestText ReadContent(PlainFile& file, ContentSink& sink) {
             const std::span<std::uint8_t> buffer = sink.Buffer(*length, piece);
             std::vector<FollowPiece> followers{
                 [&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); }};
-            if (std::optional<FollowPiece> follower = sink.Follower()) followers.push_back(std::move(*follower));
+            std::optional<FollowPiece> follower = sink.Follower();
+            const bool destinationFollows = follower.has_value();
+            if (follower) followers.push_back(std::move(*follower));
+            // Read once, and written once more when passed on to a file.
+            progress.Expect(std::uint64_t(*length) * (destinationFollows ? 2 : 1));
             read = ProduceAndFollow(*length, piece, buffer, [&](std::span<std::uint8_t> slot, std::size_t) {
-                return std::size_t(file.read(slot.data(), std::int32_t(slot.size())));
+                const auto got = std::size_t(file.read(slot.data(), std::int32_t(slot.size())));
+                progress.Advance(got);
+                return got;
             }, followers);
+        } catch (const WorkCancelled&) {
+            throw;
         } catch (const std::exception&) {  // a read error, or no memory for the buffer
         }
     }
@@ -122,7 +133,7 @@ DigestText ReadContent(PlainFile& file, ContentSink& sink) {
 }
 
 // Opens a protected file and checks it in the order magic, password, content.
-RecordCheck CheckRecord(const std::string& path, std::string_view password, ContentSink& sink) {
+RecordCheck CheckRecord(const std::string& path, std::string_view password, ContentSink& sink, WorkProgress& progress) {
     if (path.empty()) return RecordCheck::OpenFailed;
     std::unique_ptr<PlainFile> file = MakeFile(password, ProtectedFilePlainPrefix);
     try {
@@ -142,24 +153,25 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
         if (file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
     } catch (const FileError&) {
     }
-    if (CompareText(storedContent.c_str(), ReadContent(*file, sink).c_str()) != 0) return RecordCheck::Tampered;
+    if (CompareText(storedContent.c_str(), ReadContent(*file, sink, progress).c_str()) != 0) return RecordCheck::Tampered;
     return RecordCheck::Passed;
 }
 
 }  // namespace
 
-RecordReading ReadProtectedFile(const std::string& path, std::string_view password) {
+RecordReading ReadProtectedFile(const std::string& path, std::string_view password, WorkProgress& progress) {
     RecordReading reading;
     HeldContent held(reading.content);
-    reading.check = CheckRecord(path, password, held);
+    reading.check = CheckRecord(path, password, held, progress);
     if (reading.check != RecordCheck::Passed) held.Discard();
     return reading;
 }
 
-RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination) {
+RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination,
+                                WorkProgress& progress) {
     RecordPassing passing;
-    PassedContent passed(destination, passing.written);
-    passing.check = CheckRecord(path, password, passed);
+    PassedContent passed(destination, passing.written, progress);
+    passing.check = CheckRecord(path, password, passed, progress);
     return passing;
 }
 

@@ -29,7 +29,7 @@ using ContentReader = std::function<std::size_t(std::uint8_t* buffer, std::size_
 // place, and the length and header after it, once the content's digest is known: in a
 // temporary file nobody sees the order, and the bytes are those of a straight run.
 WriteOutcome WriteRecord(const std::string& path, std::string_view password, const ContentReader& read,
-                         std::size_t expectedLength, ReadFailure& readFailure) {
+                         std::size_t expectedLength, ReadFailure& readFailure, WorkProgress& progress) {
     const DigestText passwordDigest = ComputeDigestText(password);
     return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](PlainFile& file) {
         DigestContext digest;
@@ -57,12 +57,16 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
                         readFailure = ReadFailure::TooLarge;
                         throw FileError(EFBIG, "content of 2^31 bytes or more");
                     }
+                    progress.Advance(got);
                     return got;
                 },
                 {[&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); },
                  [&](std::span<const std::uint8_t> slot, std::size_t) {
                      file.write(slot.data(), std::int32_t(slot.size()));
+                     progress.Advance(slot.size());
                  }});
+        } catch (const WorkCancelled&) {
+            throw;  // the replacement removes its temporary file on the way out
         } catch (...) {  // a read or write error, or no memory for the ring
             return false;
         }
@@ -91,10 +95,11 @@ WriteOutcome WriteProtectedFile(const std::string& path, std::string_view passwo
         std::copy_n(content.data() + taken, n, buffer);
         taken += n;
         return n;
-    }, content.size(), ignored);
+    }, content.size(), ignored, Unwatched());
 }
 
-FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password) {
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
+                           WorkProgress& progress) {
     struct stat info {};
     if (sourcePath.empty() || ::stat(sourcePath.c_str(), &info) != 0) return {ReadFailure::Unreadable, {}};
     if (!S_ISREG(info.st_mode)) return {ReadFailure::NotRegularFile, {}};
@@ -109,9 +114,10 @@ FileEncryption EncryptFile(const std::string& sourcePath, const std::string& pat
     // Read once: a large source gives its cache pages back as it is read.
     if (info.st_size >= std::int64_t(ContentPiece)) source.releaseAfterReading();
     FileEncryption result{ReadFailure::None, WriteOutcome::Written};
+    progress.Expect(2 * std::uint64_t(info.st_size));  // read once, written once
     result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
         return std::size_t(source.read(buffer, std::int32_t(count)));
-    }, std::size_t(info.st_size), result.readFailure);
+    }, std::size_t(info.st_size), result.readFailure, progress);
     return result;
 }
 

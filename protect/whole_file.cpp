@@ -53,12 +53,13 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
     });
 }
 
-WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes) {
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress) {
     constexpr std::size_t Piece = std::size_t(8) << 20;
     const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
     return ReplaceFile(path, {}, 0, [&](PlainFile& file) {
         try {
             Size32(bytes.size());  // no more than the file layer can hold, as for WriteWholeFile
+            progress.Expect(bytes.size());
             for (std::size_t at = 0; at < bytes.size(); at += Piece) {
                 const std::size_t count = std::min(Piece, bytes.size() - at);
                 file.write(bytes.data() + at, Size32(count));
@@ -66,6 +67,7 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes)
                 const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
                 const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
                 if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+                progress.Advance(count);
             }
             return true;
         } catch (const FileError&) {

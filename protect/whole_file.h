@@ -5,6 +5,7 @@
 
 #include "protect/bytes.h"
 #include "protect/replace_file.h"
+#include "protect/work_progress.h"
 
 #include <initializer_list>
 #include <span>
@@ -36,6 +37,6 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
 // memory of each piece back to the system as soon as the piece is written: the pages of a
 // large content then become the new file's pages, instead of the file needing as much
 // fresh memory again.
-WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes);
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress = Unwatched());
 
 }  // namespace jiajiemi

@@ -66,7 +66,8 @@ public:
         EXPECT_EQ(busy, 0) << "a message while the command is still at work";
         messages.push_back({text, style});
     }
-    void RunInBackground(const std::function<void()>& work) override {
+    void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override {
+        static_cast<void>(progress);
         ++busy;
         work();
         --busy;

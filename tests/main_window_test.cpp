@@ -509,7 +509,7 @@ private slots:
         window_->RunInBackground([&] {
             workThread = std::this_thread::get_id();
             std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-        });
+        }, Unwatched());
 
         QVERIFY(workThread != std::thread::id() && workThread != std::this_thread::get_id());
         QVERIFY2(ticks > 20, qPrintable(QString::number(ticks)));
@@ -525,7 +525,7 @@ private slots:
         QTimer watcher;
         connect(&watcher, &QTimer::timeout, this, [&] { boxShown = boxShown || QApplication::activeModalWidget(); });
         watcher.start(5);
-        window_->RunInBackground([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
+        window_->RunInBackground([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }, Unwatched());
         QVERIFY(!boxShown);
     }
 

@@ -245,16 +245,17 @@ protected:
 
 }  // namespace
 
-void MainWindow::RunInBackground(const std::function<void()>& work) {
+void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
+    static_cast<void>(progress);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     InputBlocker blocker;
     qApp->installEventFilter(&blocker);
     // A command that takes longer than half a second says so in a small modal box.
-    QProgressDialog progress(QStringLiteral("正在处理，请稍候……"), QString(), 0, 0, this);
-    progress.setWindowTitle(windowTitle());
-    progress.setWindowModality(Qt::ApplicationModal);
-    progress.setMinimumDuration(500);
-    progress.setValue(0);
+    QProgressDialog busyBox(QStringLiteral("正在处理，请稍候……"), QString(), 0, 0, this);
+    busyBox.setWindowTitle(windowTitle());
+    busyBox.setWindowModality(Qt::ApplicationModal);
+    busyBox.setMinimumDuration(500);
+    busyBox.setValue(0);
 
     QEventLoop loop;
     std::exception_ptr failure;

@@ -46,7 +46,7 @@ public:
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     bool OpenSaveDialog() override;
     void ShowMessage(const std::string& text, MessageStyle style) override;
-    void RunInBackground(const std::function<void()>& work) override;
+    void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override;
 
 signals:
     void encryptRequested();  // 加密 clicked
