@@ -86,7 +86,8 @@ int ExitCode(CommandOutcome outcome) {
     case CommandOutcome::DestinationRefused:
     case CommandOutcome::Cancelled: return 7;  // the one way the CLI cancels: DEST exists
     case CommandOutcome::WriteFailed: return 8;
-    case CommandOutcome::PasswordNotEncodable: return ExitPassword;
+    case CommandOutcome::PasswordNotEncodable:
+    case CommandOutcome::PasswordsDiffer: return ExitPassword;
     }
     return ExitUsage;
 }

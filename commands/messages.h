@@ -20,6 +20,14 @@ inline constexpr std::string_view WrongPassword = "不正确的密码！";
 inline constexpr std::string_view Tampered = "文件已经被非法篡改！";
 inline constexpr std::string_view DecryptedBefore = "创建解密文件“";
 inline constexpr std::string_view SucceededAfter = "”成功！";
+// The questions before encrypt's save dialog.
+inline constexpr std::string_view EmptyPasswordQuestion = "密码为空，文件内容将不会被加密。仍要继续吗？";
+inline constexpr std::string_view ConfirmPasswordCaption = "确认密码";
+inline constexpr std::string_view ConfirmPasswordLabel = "请再次输入密码：";
+inline constexpr std::string_view PasswordsDiffer = "两次输入的密码不一致！";
+// The box of a command at work.
+inline constexpr std::string_view Working = "正在处理，请稍候……";
+inline constexpr std::string_view Cancel = "取消";
 // Verify (command-line tool only).
 inline constexpr std::string_view VerifiedBefore = "加密文件“";
 inline constexpr std::string_view VerifiedAfter = "”完好，密码正确！";
@@ -32,5 +40,7 @@ inline constexpr std::string_view EncryptedWriteFailed = "写入加密文件失�
 inline constexpr std::string_view DecryptedCreateFailed = "创建解密文件失败！";
 inline constexpr std::string_view DecryptedWriteFailed = "写入解密文件失败，原有文件未被改动！";
 inline constexpr std::string_view PasswordNotEncodable = "密码中含有无法使用的字符！";
+inline constexpr std::string_view SourceChanged = "指定文件在加密过程中被改动，未创建加密文件！";
+inline constexpr std::string_view ProtectedUnreadable = "无法读取指定加密文件！";
 
 }  // namespace jiajiemi::messages
