@@ -34,6 +34,17 @@ using test::WriteBytes;
 
 std::string S(std::string_view text) { return std::string(text); }
 
+constexpr bool UnderAddressSanitizer() {
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#endif
+#endif
+    return false;
+}
+
 // Every entry of a folder, so that a test can tell that nothing was written.
 std::vector<std::string> Entries(const TempDir& dir) {
     std::vector<std::string> names;
@@ -482,6 +493,7 @@ TEST_F(CommandsOnFiles, SourceChangedWhileEncryptedIsReported) {
 // The window's decrypt needs no more memory for a large file than for a small one: under
 // an address-space limit well below the file's size it still gives the content back whole.
 TEST_F(CommandsOnFiles, LargeDecryptInTheWindowNeedsLittleMemory) {
+    if (UnderAddressSanitizer()) GTEST_SKIP() << "the address sanitizer cannot map its memory under an address-space limit";
     constexpr std::size_t Size = 512u << 20;
     {
         const ByteString content(Size, 0x77);
@@ -501,6 +513,7 @@ TEST_F(CommandsOnFiles, LargeDecryptInTheWindowNeedsLittleMemory) {
 
 // Memory that cannot be had says nothing of the file: it is never called altered.
 TEST_F(CommandsOnFiles, NoMemoryIsNotTampering) {
+    if (UnderAddressSanitizer()) GTEST_SKIP() << "the address sanitizer cannot map its memory under an address-space limit";
     ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(12u << 20, 9)), WriteOutcome::Written);
     const int code = InChild([&] {
         // Less than the content, more than the program: the content alone cannot be held.
