@@ -2,6 +2,8 @@
 // The command surface of a terminal.
 #include "cli/cli_surface.h"
 
+#include "commands/messages.h"
+
 #include <filesystem>
 #include <ostream>
 #include <sys/stat.h>
@@ -30,7 +32,7 @@ std::string CliSurface::AbsoluteDestination() const {
 
 bool CliSurface::OpenSaveDialog() {
     if (Refused()) {
-        err_ << "目标文件“" << destination_ << "”已存在，如需覆盖请加 --force！" << std::endl;
+        err_ << messages::DestinationExistsBefore << destination_ << messages::DestinationExistsAfter << std::endl;
         return false;
     }
     saveDialog_.fileName = AbsoluteDestination();

@@ -11,22 +11,20 @@
 //   the first line of standard input.
 // - An existing DEST is replaced only with --force, and only once the new content was
 //   written whole: a failed command leaves it as it was.
-// - Exit codes, one per outcome:
-//     0 done                          5 wrong password
-//     1 usage error                   6 the protected file was altered
-//     2 the file does not exist       7 DEST cannot be created, or exists without --force
-//     3 the file cannot be read       8 writing DEST failed
-//     4 not a protected file          9 the password cannot be read or used
+// - One exit code per outcome, as --help lists them (printed from ExitCodes below).
 #include "cli/cli_surface.h"
 #include "version.h"
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
+#include "commands/messages.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -34,9 +32,7 @@
 namespace {
 
 using jiajiemi::CommandOutcome;
-
-constexpr int ExitUsage = 1;
-constexpr int ExitPassword = 9;
+namespace messages = jiajiemi::messages;
 
 const char Help[] = R"(Usage:
   jiajiemi-cli encrypt SOURCE DEST [--force] [--password-file FILE]
@@ -60,35 +56,66 @@ taken from the command line.
 
 Messages are the window's: a success goes to standard output, an error to
 standard error.
-
-Exit codes:
-  0  done
-  1  usage error
-  2  the file does not exist, or cannot be opened
-  3  the file cannot be read (not a regular file, unreadable, 2 GiB or more)
-  4  not a protected file
-  5  wrong password
-  6  the protected file was altered
-  7  DEST cannot be created, or exists and --force was not given
-  8  writing DEST failed (an existing DEST is left as it was)
-  9  the password cannot be read, the two entries differ, or it holds a
-     character that cannot be used
 )";
 
+struct ExitCodeRow {
+    int code;
+    std::vector<CommandOutcome> outcomes;  // the command outcomes that end with this code
+    std::string_view meaning;              // as --help and the man page say it
+};
+
+// The one list of exit codes: --help prints it and ExitCode looks outcomes up in it.
+const ExitCodeRow ExitCodes[] = {
+    {0, {CommandOutcome::Succeeded}, "done"},
+    {1, {}, "usage error"},
+    {2, {CommandOutcome::SourceMissing}, "the file does not exist, or cannot be opened"},
+    {3, {CommandOutcome::SourceUnreadable}, "the file cannot be read (not a regular file, unreadable, 2 GiB or more)"},
+    {4, {CommandOutcome::NotProtected}, "not a protected file"},
+    {5, {CommandOutcome::WrongPassword}, "wrong password"},
+    {6, {CommandOutcome::Tampered}, "the protected file was altered"},
+    // Cancelled is the one way the CLI cancels: DEST exists.
+    {7, {CommandOutcome::DestinationRefused, CommandOutcome::Cancelled},
+     "DEST cannot be created, or exists and --force was not given"},
+    {8, {CommandOutcome::WriteFailed}, "writing DEST failed (an existing DEST is left as it was)"},
+    {9, {CommandOutcome::PasswordNotEncodable},
+     "the password cannot be read, the two entries differ, or it holds a character that cannot be used"},
+};
+
+constexpr int ExitUsage = 1;
+constexpr int ExitPassword = 9;
+
 int ExitCode(CommandOutcome outcome) {
-    switch (outcome) {
-    case CommandOutcome::Succeeded: return 0;
-    case CommandOutcome::SourceMissing: return 2;
-    case CommandOutcome::SourceUnreadable: return 3;
-    case CommandOutcome::NotProtected: return 4;
-    case CommandOutcome::WrongPassword: return 5;
-    case CommandOutcome::Tampered: return 6;
-    case CommandOutcome::DestinationRefused:
-    case CommandOutcome::Cancelled: return 7;  // the one way the CLI cancels: DEST exists
-    case CommandOutcome::WriteFailed: return 8;
-    case CommandOutcome::PasswordNotEncodable: return ExitPassword;
-    }
+    for (const ExitCodeRow& row : ExitCodes)
+        if (std::find(row.outcomes.begin(), row.outcomes.end(), outcome) != row.outcomes.end()) return row.code;
     return ExitUsage;
+}
+
+// "Exit codes:" with one entry per code, its meaning wrapped at 80 columns under itself.
+void PrintExitCodes(std::ostream& out) {
+    constexpr std::size_t Width = 80;
+    out << "\nExit codes:\n";
+    for (const ExitCodeRow& row : ExitCodes) {
+        const std::string code = std::to_string(row.code);
+        const std::string indent(code.size() + 4, ' ');
+        std::string line = "  " + code + "  ";
+        std::size_t at = 0;
+        bool first = true;
+        while (at < row.meaning.size()) {
+            std::size_t end = row.meaning.find(' ', at);
+            if (end == std::string_view::npos) end = row.meaning.size();
+            const std::string_view word = row.meaning.substr(at, end - at);
+            if (!first && line.size() + 1 + word.size() > Width) {
+                out << line << '\n';
+                line = indent;
+                first = true;
+            }
+            if (!first) line += ' ';
+            line += word;
+            first = false;
+            at = end + 1;
+        }
+        out << line << '\n';
+    }
 }
 
 void StripLineEnd(std::string& line) {
@@ -105,7 +132,7 @@ std::optional<std::string> FirstLine(std::istream& in) {
 }
 
 // Reads one line from the terminal with echo off.
-std::optional<std::string> Prompt(const char* question) {
+std::optional<std::string> Prompt(std::string_view question) {
     std::cerr << question << std::flush;
     termios saved{};
     const bool canHide = tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -128,20 +155,21 @@ std::optional<std::string> ReadPassword(const std::string& passwordFile, bool co
         std::ifstream in(passwordFile, std::ios::binary);
         std::optional<std::string> line;
         if (in) line = FirstLine(in);
-        if (!line) std::cerr << "无法读取密码文件“" << passwordFile << "”！" << std::endl;
+        if (!line) std::cerr << messages::PasswordFileUnreadableBefore << passwordFile << messages::PasswordFileUnreadableAfter
+                                << std::endl;
         return line;
     }
     if (!isatty(STDIN_FILENO)) {
         std::optional<std::string> line = FirstLine(std::cin);
-        if (!line) std::cerr << "无法从标准输入读取密码！" << std::endl;
+        if (!line) std::cerr << messages::StandardInputUnreadable << std::endl;
         return line;
     }
-    std::optional<std::string> first = Prompt("密码：");
+    std::optional<std::string> first = Prompt(messages::PasswordPrompt);
     if (!first) return std::nullopt;
     if (confirm) {
-        const std::optional<std::string> second = Prompt("再次输入密码：");
+        const std::optional<std::string> second = Prompt(messages::PasswordPromptAgain);
         if (!second || *second != *first) {
-            std::cerr << "两次输入的密码不一致！" << std::endl;
+            std::cerr << messages::PasswordsDiffer << std::endl;
             return std::nullopt;
         }
     }
@@ -163,6 +191,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[k];
         if (arg == "--help" || arg == "-h") {
             std::cout << Help;
+            PrintExitCodes(std::cout);
             return 0;
         }
         if (arg == "--version") {

@@ -33,4 +33,14 @@ inline constexpr std::string_view DecryptedCreateFailed = "创建解密文件失
 inline constexpr std::string_view DecryptedWriteFailed = "写入解密文件失败，原有文件未被改动！";
 inline constexpr std::string_view PasswordNotEncodable = "密码中含有无法使用的字符！";
 
+// Command-line tool only.
+inline constexpr std::string_view PasswordPrompt = "密码：";
+inline constexpr std::string_view PasswordPromptAgain = "再次输入密码：";
+inline constexpr std::string_view PasswordFileUnreadableBefore = "无法读取密码文件“";
+inline constexpr std::string_view PasswordFileUnreadableAfter = "”！";
+inline constexpr std::string_view StandardInputUnreadable = "无法从标准输入读取密码！";
+inline constexpr std::string_view PasswordsDiffer = "两次输入的密码不一致！";
+inline constexpr std::string_view DestinationExistsBefore = "目标文件“";
+inline constexpr std::string_view DestinationExistsAfter = "”已存在，如需覆盖请加 --force！";
+
 }  // namespace jiajiemi::messages
