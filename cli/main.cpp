@@ -13,6 +13,7 @@
 //   written whole: a failed command leaves it as it was.
 // - One exit code per outcome, as --help lists them (printed from ExitCodes below).
 #include "cli/cli_surface.h"
+#include "cli/password_input.h"
 #include "version.h"
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
@@ -20,13 +21,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <termios.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -118,64 +116,6 @@ void PrintExitCodes(std::ostream& out) {
     }
 }
 
-void StripLineEnd(std::string& line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-}
-
-// Nothing at all, not even a line end, is no password: an empty input must not quietly
-// become the empty password, which stores everything in plain.
-std::optional<std::string> FirstLine(std::istream& in) {
-    std::string line;
-    if (!std::getline(in, line)) return std::nullopt;
-    StripLineEnd(line);
-    return line;
-}
-
-// Reads one line from the terminal with echo off.
-std::optional<std::string> Prompt(std::string_view question) {
-    std::cerr << question << std::flush;
-    termios saved{};
-    const bool canHide = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (canHide) {
-        termios hidden = saved;
-        hidden.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
-    }
-    std::string line;
-    const bool got = bool(std::getline(std::cin, line));
-    if (canHide) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << std::endl;
-    if (!got) return std::nullopt;
-    StripLineEnd(line);
-    return line;
-}
-
-std::optional<std::string> ReadPassword(const std::string& passwordFile, bool confirm) {
-    if (!passwordFile.empty()) {
-        std::ifstream in(passwordFile, std::ios::binary);
-        std::optional<std::string> line;
-        if (in) line = FirstLine(in);
-        if (!line) std::cerr << messages::PasswordFileUnreadableBefore << passwordFile << messages::PasswordFileUnreadableAfter
-                                << std::endl;
-        return line;
-    }
-    if (!isatty(STDIN_FILENO)) {
-        std::optional<std::string> line = FirstLine(std::cin);
-        if (!line) std::cerr << messages::StandardInputUnreadable << std::endl;
-        return line;
-    }
-    std::optional<std::string> first = Prompt(messages::PasswordPrompt);
-    if (!first) return std::nullopt;
-    if (confirm) {
-        const std::optional<std::string> second = Prompt(messages::PasswordPromptAgain);
-        if (!second || *second != *first) {
-            std::cerr << messages::PasswordsDiffer << std::endl;
-            return std::nullopt;
-        }
-    }
-    return first;
-}
-
 int UsageError(const std::string& problem) {
     std::cerr << "jiajiemi-cli: " << problem << "\nTry 'jiajiemi-cli --help'." << std::endl;
     return ExitUsage;
@@ -220,7 +160,7 @@ int main(int argc, char** argv) {
         return UsageError("unknown command " + command);
     if (positional.size() != operands) return UsageError("wrong number of arguments for " + command);
 
-    const std::optional<std::string> password = ReadPassword(passwordFile, command == "encrypt");
+    const std::optional<std::string> password = jiajiemi::ReadPassword(passwordFile, command == "encrypt", std::cerr);
     if (!password) return ExitPassword;
 
     jiajiemi::CliSurface surface(positional[1], operands == 3 ? positional[2] : std::string(), *password, force,

@@ -40,6 +40,8 @@ inline constexpr std::string_view PasswordFileUnreadableBefore = "无法读取�
 inline constexpr std::string_view PasswordFileUnreadableAfter = "”！";
 inline constexpr std::string_view StandardInputUnreadable = "无法从标准输入读取密码！";
 inline constexpr std::string_view PasswordsDiffer = "两次输入的密码不一致！";
+inline constexpr std::string_view PasswordTooLong = "密码太长（最多65536字节）！";
+inline constexpr std::string_view PasswordUtf16 = "密码须为UTF-8编码，不能是UTF-16！";
 inline constexpr std::string_view DestinationExistsBefore = "目标文件“";
 inline constexpr std::string_view DestinationExistsAfter = "”已存在，如需覆盖请加 --force！";
 
