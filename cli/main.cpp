@@ -77,10 +77,12 @@ const ExitCodeRow ExitCodes[] = {
     {8, {CommandOutcome::WriteFailed}, "writing DEST failed (an existing DEST is left as it was)"},
     {9, {CommandOutcome::PasswordNotEncodable},
      "the password cannot be read, the two entries differ, or it holds a character that cannot be used"},
+    {10, {}, "standard output cannot be written (> /dev/full); what the command did stays done"},
 };
 
 constexpr int ExitUsage = 1;
 constexpr int ExitPassword = 9;
+constexpr int ExitOutput = 10;
 
 int ExitCode(CommandOutcome outcome) {
     for (const ExitCodeRow& row : ExitCodes)
@@ -94,8 +96,8 @@ void PrintExitCodes(std::ostream& out) {
     out << "\nExit codes:\n";
     for (const ExitCodeRow& row : ExitCodes) {
         const std::string code = std::to_string(row.code);
-        const std::string indent(code.size() + 4, ' ');
-        std::string line = "  " + code + "  ";
+        const std::string indent(6, ' ');
+        std::string line = std::string(4 - code.size(), ' ') + code + "  ";
         std::size_t at = 0;
         bool first = true;
         while (at < row.meaning.size()) {
@@ -116,6 +118,15 @@ void PrintExitCodes(std::ostream& out) {
     }
 }
 
+// A success that could not be told is no success: a script must not read the silence
+// of a full disk as "done".
+int Finish(int code) {
+    std::cout.flush();
+    if (std::cout) return code;
+    std::cerr << messages::StandardOutputFailed << std::endl;
+    return code == 0 ? ExitOutput : code;
+}
+
 int UsageError(const std::string& problem) {
     std::cerr << "jiajiemi-cli: " << problem << "\nTry 'jiajiemi-cli --help'." << std::endl;
     return ExitUsage;
@@ -127,18 +138,25 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::string passwordFile;
     bool force = false;
+    bool optionsEnded = false;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
+        if (optionsEnded) {
+            positional.push_back(arg);
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::cout << Help;
             PrintExitCodes(std::cout);
-            return 0;
+            return Finish(0);
         }
         if (arg == "--version") {
             std::cout << "jiajiemi-cli " << JIAJIEMI_VERSION << std::endl;
-            return 0;
+            return Finish(0);
         }
-        if (arg == "--force") {
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--force") {
             force = true;
         } else if (arg == "--password-file") {
             if (++k >= argc) return UsageError("--password-file needs a FILE");
@@ -172,5 +190,5 @@ int main(int argc, char** argv) {
         outcome = jiajiemi::RunDecryptCommand(surface);
     else
         outcome = jiajiemi::RunVerifyCommand(surface);
-    return ExitCode(outcome);
+    return Finish(ExitCode(outcome));
 }

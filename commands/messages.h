@@ -42,6 +42,7 @@ inline constexpr std::string_view StandardInputUnreadable = "无法从标准输�
 inline constexpr std::string_view PasswordsDiffer = "两次输入的密码不一致！";
 inline constexpr std::string_view PasswordTooLong = "密码太长（最多65536字节）！";
 inline constexpr std::string_view PasswordUtf16 = "密码须为UTF-8编码，不能是UTF-16！";
+inline constexpr std::string_view StandardOutputFailed = "无法写入标准输出！";
 inline constexpr std::string_view DestinationExistsBefore = "目标文件“";
 inline constexpr std::string_view DestinationExistsAfter = "”已存在，如需覆盖请加 --force！";
 

@@ -39,14 +39,17 @@ std::string ReadText(const std::string& path) {
 }
 
 // Runs the tool in dir with input as its standard input; fileSizeLimit, when set, caps
-// the size of the files it may write.
-CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0) {
+// the size of the files it may write; output, when set, is its standard output instead
+// of a file that the test reads.
+CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0,
+              const char* output = ".stdout") {
     WriteBytes(dir / ".stdin", input);
+    WriteBytes(dir / ".stdout", "");
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.path().c_str()) != 0) _exit(120);
         const int in = open(".stdin", O_RDONLY);
-        const int out = open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(in, 0);
         dup2(out, 1);
@@ -305,6 +308,48 @@ TEST(Cli, CtrlCAtThePromptGivesTheEchoBack) {
     EXPECT_EQ(run.Wait(), 128 + SIGINT);
     EXPECT_TRUE(run.Echoing());
     EXPECT_FALSE(std::filesystem::exists(dir / "p.e"));
+}
+
+// A success that cannot be written to standard output is not reported as one.
+TEST(Cli, FullStandardOutput) {
+    TempDir dir;
+    WriteBytes(dir / "plain", "just text");
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(5000, 7)), WriteOutcome::Written);
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int code;
+    };
+    const Case cases[] = {
+        {{"encrypt", "plain", "out"}, "pw\n", 10},
+        {{"verify", "p.e"}, "pw\n", 10},
+        {{"--help"}, "", 10},
+        {{"--version"}, "", 10},
+        {{"verify", "p.e"}, "PW\n", 5},  // an error goes to standard error: its code stands
+    };
+    for (const Case& c : cases) {
+        const CliRun run = RunCli(dir, c.args, c.input, 0, "/dev/full");
+        EXPECT_EQ(run.code, c.code) << c.args[0];
+        EXPECT_EQ(run.err.find(messages::StandardOutputFailed) != std::string::npos, c.code == 10) << c.args[0];
+    }
+    // What the command did stays done.
+    EXPECT_EQ(ReadProtectedFile(dir / "out", "pw").check, RecordCheck::Passed);
+}
+
+// After "--" every argument is an operand, even one that looks like an option.
+TEST(Cli, DoubleDashEndsTheOptions) {
+    TempDir dir;
+    WriteBytes(dir / "--force", "content");
+    CliRun run = RunCli(dir, {"encrypt", "--", "--force", "-x"}, "pw\n");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadProtectedFile(dir / "-x", "pw").check, RecordCheck::Passed);
+    // --force before "--" is still the option, and replaces the file named "--force".
+    run = RunCli(dir, {"decrypt", "--force", "--", "-x", "--force"}, "pw\n");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadText(dir / "--force"), "content");
+    run = RunCli(dir, {"verify", "--", "-x", "--"}, "pw\n");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("wrong number"), std::string::npos) << run.err;
 }
 
 TEST(Cli, HelpAndVersion) {
