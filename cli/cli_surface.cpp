@@ -11,13 +11,15 @@
 namespace jiajiemi {
 
 CliSurface::CliSurface(std::string source, std::string destination, std::string password, bool force,
-                       std::ostream& out, std::ostream& err)
+                       std::ostream& out, std::ostream& err, int progressTerminal, ProgressTiming progressTiming)
     : source_(std::move(source)),
       destination_(std::move(destination)),
       password_(std::move(password)),
       force_(force),
       out_(out),
-      err_(err) {}
+      err_(err),
+      progressTerminal_(progressTerminal),
+      progressTiming_(progressTiming) {}
 
 bool CliSurface::Refused() const {
     struct stat info {};
@@ -46,6 +48,10 @@ std::optional<std::string> CliSurface::DestinationKnownAhead() {
 
 void CliSurface::ShowMessage(const std::string& text, MessageStyle style) {
     (style == MessageStyle::Error ? err_ : out_) << text << std::endl;
+}
+
+void CliSurface::RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
+    RunShowingProgress(work, progress, progressTerminal_, progressTiming_);
 }
 
 }  // namespace jiajiemi

@@ -25,6 +25,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -182,7 +183,7 @@ int main(int argc, char** argv) {
     if (!password) return ExitPassword;
 
     jiajiemi::CliSurface surface(positional[1], operands == 3 ? positional[2] : std::string(), *password, force,
-                                 std::cout, std::cerr);
+                                 std::cout, std::cerr, STDERR_FILENO);
     CommandOutcome outcome;
     if (command == "encrypt")
         outcome = jiajiemi::RunEncryptCommand(surface);

@@ -43,6 +43,8 @@ inline constexpr std::string_view PasswordsDiffer = "两次输入的密码不一
 inline constexpr std::string_view PasswordTooLong = "密码太长（最多65536字节）！";
 inline constexpr std::string_view PasswordUtf16 = "密码须为UTF-8编码，不能是UTF-16！";
 inline constexpr std::string_view StandardOutputFailed = "无法写入标准输出！";
+// The progress line on a terminal, followed by the percentage done.
+inline constexpr std::string_view Working = "正在处理…";
 inline constexpr std::string_view DestinationExistsBefore = "目标文件“";
 inline constexpr std::string_view DestinationExistsAfter = "”已存在，如需覆盖请加 --force！";
 
