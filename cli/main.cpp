@@ -47,14 +47,20 @@ Options:
   --force               replace an existing DEST
   --password-file FILE  read the password from the first line of FILE (an empty
                         line is the empty password; an empty file is refused)
+  --                    end the options: every later argument is a file name,
+                        even one that starts with "-"
 
 Without --password-file the password is asked on the terminal without echo
 (encrypt asks twice), or read from the first line of standard input when that
 is not a terminal; standard input with no line at all is refused. It is never
-taken from the command line.
+taken from the command line. A password has at most 65536 bytes (64 KiB): a
+longer line is refused. A password file or standard input is UTF-8: a UTF-8
+byte-order mark at its start is dropped, a UTF-16 one is refused.
 
 Messages are the window's: a success goes to standard output, an error to
-standard error.
+standard error. When standard error is a terminal and a command works for more
+than half a second, one line there shows the percentage done, erased before the
+message.
 )";
 
 struct ExitCodeRow {
@@ -68,7 +74,8 @@ const ExitCodeRow ExitCodes[] = {
     {0, {CommandOutcome::Succeeded}, "done"},
     {1, {}, "usage error"},
     {2, {CommandOutcome::SourceMissing}, "the file does not exist, or cannot be opened"},
-    {3, {CommandOutcome::SourceUnreadable}, "the file cannot be read (not a regular file, unreadable, 2 GiB or more)"},
+    // The largest source, 2^31 - 1 less the 72 bytes before the content.
+    {3, {CommandOutcome::SourceUnreadable}, "the file cannot be read (not a regular file, unreadable, or larger than 2,147,483,575 bytes)"},
     {4, {CommandOutcome::NotProtected}, "not a protected file"},
     {5, {CommandOutcome::WrongPassword}, "wrong password"},
     {6, {CommandOutcome::Tampered}, "the protected file was altered"},

@@ -358,6 +358,9 @@ TEST(Cli, HelpAndVersion) {
     EXPECT_EQ(run.code, 0);
     EXPECT_NE(run.out.find("jiajiemi-cli encrypt SOURCE DEST"), std::string::npos);
     EXPECT_NE(run.out.find("Exit codes"), std::string::npos);
+    // The largest source that exit code 3 names is the record's own limit.
+    static_assert(ContentLimit == 2'147'483'575);
+    EXPECT_NE(run.out.find("2,147,483,575 bytes"), std::string::npos);
     run = RunCli(dir, {"--version"}, "");
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out.rfind("jiajiemi-cli ", 0), 0u);
