@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: MIT
-// jiajiemi: makes the executable's folder the current directory, opens the window and runs
-// until it is closed. One argument, the path of a file to open, fills the file-name box.
-// A window that cannot be created is reported on standard error with exit code 1; nothing
-// else is read from the command line or the environment.
+// jiajiemi: opens the window and runs until it is gone. One argument, the path of a file to
+// open, fills the file-name box and makes that file's folder the run directory; without
+// it, the run directory is the folder the program was started in. A window that cannot be
+// created is reported on standard error with exit code 1; nothing else is read from the
+// command line or the environment.
+#include "app/run_directory.h"
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
 #include "window/main_window.h"
-#include "app/run_directory.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
+#include <QTranslator>
 
 #include <cerrno>
 #include <cstdio>
@@ -34,34 +38,43 @@ void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QSt
     std::_Exit(1);
 }
 
+std::string CurrentFolder() {
+    std::string folder;
+    if (char* path = getcwd(nullptr, 0)) {
+        folder = path;
+        std::free(path);
+    }
+    return folder;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::string startFolder;
-    if (char* folder = getcwd(nullptr, 0)) {
-        startFolder = folder;
-        std::free(folder);
-    }
-    const std::string runDirectory = jiajiemi::RunDirectory();
-    // Relative paths typed into the window are taken from here; without it they are taken
-    // from wherever the program was started, which is worth a line but not a refusal.
-    if (runDirectory.empty()) {
-        std::fputs("jiajiemi: cannot find the program's folder\n", stderr);
-    } else if (chdir(runDirectory.c_str()) != 0) {
-        std::fprintf(stderr, "jiajiemi: cannot change to %s: %s\n", runDirectory.c_str(), std::strerror(errno));
-    }
-
+    const std::string startFolder = CurrentFolder();
     qtHandler = qInstallMessageHandler(StartupMessage);
     QApplication application(argc, argv);  // takes its own options out of argv
     qInstallMessageHandler(qtHandler);
+
+    // Qt's own texts (the file dialogs, their questions, the standard buttons) in Chinese,
+    // like the window's.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
+
     const std::string startingFile = jiajiemi::StartingFileName({argv + 1, argv + argc}, startFolder);
+    // Relative paths typed into the window are taken from the run directory.
+    const std::string runDirectory = jiajiemi::RunDirectory(startingFile, startFolder);
+    if (!runDirectory.empty() && chdir(runDirectory.c_str()) != 0)
+        std::fprintf(stderr, "jiajiemi: cannot change to %s: %s\n", runDirectory.c_str(), std::strerror(errno));
 
     QIcon icon;
     for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/icons/jiajiemi-%1.png").arg(size), QSize(size, size));
     QApplication::setWindowIcon(icon);
 
-    // The window deletes itself when closed, and closing the last window ends the loop.
+    // The window deletes itself when closed; the program ends with it, however it went.
     QPointer<jiajiemi::MainWindow> window = new jiajiemi::MainWindow;
+    QObject::connect(window, &QObject::destroyed, &application, &QApplication::quit);
     QObject::connect(window, &jiajiemi::MainWindow::encryptRequested, [&window] { jiajiemi::RunEncryptCommand(*window); });
     QObject::connect(window, &jiajiemi::MainWindow::decryptRequested, [&window] { jiajiemi::RunDecryptCommand(*window); });
     window->WindowCreated(runDirectory);

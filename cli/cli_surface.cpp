@@ -41,10 +41,7 @@ bool CliSurface::OpenSaveDialog() {
     return true;
 }
 
-std::optional<std::string> CliSurface::DestinationKnownAhead() {
-    if (Refused()) return std::nullopt;
-    return AbsoluteDestination();
-}
+std::optional<std::string> CliSurface::DestinationKnownAhead() { return AbsoluteDestination(); }
 
 void CliSurface::ShowMessage(const std::string& text, MessageStyle style) {
     (style == MessageStyle::Error ? err_ : out_) << text << std::endl;

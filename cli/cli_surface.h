@@ -23,8 +23,12 @@ public:
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     // Confirms DEST as an absolute path; refuses an existing DEST without --force.
     bool OpenSaveDialog() override;
-    // DEST as OpenSaveDialog will confirm it; nothing when it would refuse DEST.
+    // DEST as OpenSaveDialog will confirm it, so that decrypt checks DEST before reading.
     std::optional<std::string> DestinationKnownAhead() override;
+    // A terminal has already asked twice when it asked at all, and a script that gives an
+    // empty line asked for the empty password: neither is asked again.
+    bool AskYesNo(const std::string&) override { return true; }
+    std::optional<std::string> AskPasswordAgain() override { return password_; }
     // Information to standard output, errors to standard error, one line each.
     void ShowMessage(const std::string& text, MessageStyle style) override;
     // The work on a thread of its own while a progress line is kept on the terminal.

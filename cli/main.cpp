@@ -83,7 +83,7 @@ const ExitCodeRow ExitCodes[] = {
     {7, {CommandOutcome::DestinationRefused, CommandOutcome::Cancelled},
      "DEST cannot be created, or exists and --force was not given"},
     {8, {CommandOutcome::WriteFailed}, "writing DEST failed (an existing DEST is left as it was)"},
-    {9, {CommandOutcome::PasswordNotEncodable},
+    {9, {CommandOutcome::PasswordNotEncodable, CommandOutcome::PasswordsDiffer},
      "the password cannot be read, the two entries differ, or it holds a character that cannot be used"},
     {10, {}, "standard output cannot be written (> /dev/full); what the command did stays done"},
 };

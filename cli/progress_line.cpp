@@ -31,7 +31,7 @@ void WriteAll(int fd, std::string_view text) {
 }
 
 std::string Line(double fraction) {
-    return "\r" + std::string(messages::Working) + " " + std::to_string(int(fraction * 100)) + "%";
+    return "\r" + std::string(messages::WorkingLine) + " " + std::to_string(int(fraction * 100)) + "%";
 }
 
 }  // namespace

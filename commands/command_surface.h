@@ -16,15 +16,17 @@ namespace jiajiemi {
 // exit code. Every outcome but Cancelled has shown exactly one message.
 enum class CommandOutcome {
     Succeeded,
-    Cancelled,            // the save dialog was cancelled: nothing shown, nothing written
+    Cancelled,            // a question, the save dialog or the work was cancelled: nothing
+                          // shown, nothing written
     SourceMissing,        // the file named does not exist, or cannot be opened to decrypt
-    SourceUnreadable,     // not a regular file, unreadable, or 2^31 bytes or more
+    SourceUnreadable,     // not a regular file, unreadable, too large, or changed while read
     NotProtected,
     WrongPassword,
     Tampered,
     DestinationRefused,   // the destination cannot be created or written
     WriteFailed,          // writing failed part way; an existing destination is unchanged
     PasswordNotEncodable,
+    PasswordsDiffer,      // the password typed again was another
 };
 
 // The message box's icon, by the style numbers that other copies of this tool use:
@@ -50,6 +52,13 @@ public:
     // then writes the content there as it reads it, and puts it in place only once the
     // checks passed and the dialog confirmed that path; nothing when it is not known.
     virtual std::optional<std::string> DestinationKnownAhead() { return std::nullopt; }
+
+    // A question captioned "Zaltor出品" with the buttons Yes and No, No the default; true
+    // for Yes.
+    virtual bool AskYesNo(const std::string& question) = 0;
+    // The password typed once more, in a small dialog captioned "确认密码"; nothing when
+    // the user cancelled it.
+    virtual std::optional<std::string> AskPasswordAgain() = 0;
 
     // One message box captioned "Zaltor出品" with one OK button.
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;

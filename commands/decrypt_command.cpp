@@ -5,69 +5,98 @@
 #include "commands/command_steps.h"
 #include "commands/messages.h"
 #include "protect/record.h"
-#include "protect/typed_io.h"
 
 namespace jiajiemi {
 namespace {
 
-// Says which check failed; true when they all passed.
-bool ReportCheck(CommandSurface& surface, RecordCheck check, CommandOutcome& outcome) {
+// A protected file up to this size is read once and held in memory until the save dialog
+// has named the destination; a larger one is checked, then read and checked again while
+// it is written, so that the memory needed does not grow with the file.
+constexpr std::int64_t HeldWhole = std::int64_t(16) << 20;
+
+// Says which check failed; nothing when they all passed.
+std::optional<CommandOutcome> ReportCheck(CommandSurface& surface, RecordCheck check) {
     switch (check) {
-    case RecordCheck::Passed: return true;
-    case RecordCheck::OpenFailed:
-        outcome = Report(surface, CommandOutcome::SourceMissing, messages::ProtectedOpenFailed);
-        break;
-    case RecordCheck::NotProtected:
-        outcome = Report(surface, CommandOutcome::NotProtected, messages::NotProtected);
-        break;
-    case RecordCheck::WrongPassword:
-        outcome = Report(surface, CommandOutcome::WrongPassword, messages::WrongPassword);
-        break;
-    case RecordCheck::Tampered:
-        outcome = Report(surface, CommandOutcome::Tampered, messages::Tampered);
-        break;
+    case RecordCheck::Passed: return std::nullopt;
+    case RecordCheck::OpenFailed: return Report(surface, CommandOutcome::SourceMissing, messages::ProtectedOpenFailed);
+    case RecordCheck::NotProtected: return Report(surface, CommandOutcome::NotProtected, messages::NotProtected);
+    case RecordCheck::WrongPassword: return Report(surface, CommandOutcome::WrongPassword, messages::WrongPassword);
+    case RecordCheck::Tampered: return Report(surface, CommandOutcome::Tampered, messages::Tampered);
+    case RecordCheck::Unreadable:
+        return Report(surface, CommandOutcome::SourceUnreadable, messages::ProtectedUnreadable);
     }
-    return false;
+    return std::nullopt;
 }
 
 constexpr WriteMessages DecryptWriteMessages{messages::DecryptedCreateFailed, messages::DecryptedWriteFailed,
                                              messages::DecryptedBefore};
 
-// Decrypts with the content held in memory between the checks and the save dialog.
-CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& password) {
-    RecordReading reading;
+// Reads and checks the protected file, passing its content on to destination (nowhere
+// when null), as work in the background with a progress of its own.
+RecordPassing Pass(CommandSurface& surface, const std::string& source, const std::string& password,
+                   PlainFile* destination) {
+    RecordPassing passing;
     WorkProgress progress;
-    const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { reading = ReadProtectedFile(source, password); }, progress);
-    CommandOutcome outcome = CommandOutcome::Succeeded;
-    if (!ReportCheck(surface, reading.check, outcome)) return outcome;
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, destination, progress); }, progress);
+    return passing;
+}
+
+// Puts what was passed into the replacement in the destination's place, once the second
+// reading passed its checks too: a file that changed since the first is altered.
+CommandOutcome FinishPassing(CommandSurface& surface, const RecordPassing& passing, PendingReplacement& replacement,
+                             const std::string& destination) {
+    if (passing.check != RecordCheck::Passed)
+        return *ReportCheck(surface, passing.check == RecordCheck::Unreadable ? RecordCheck::Unreadable
+                                                                              : RecordCheck::Tampered);
+    WriteOutcome written;
+    WorkProgress progress;
+    surface.RunInBackground([&] { written = replacement.Finish(passing.written); }, progress);
+    return ReportWrite(surface, written, destination, DecryptWriteMessages);
+}
+
+// A small file: read and checked once, held in memory over the save dialog.
+CommandOutcome DecryptHeld(CommandSurface& surface, const std::string& source, const std::string& password) {
+    RecordReading reading;
+    WorkProgress reads;
+    surface.RunInBackground([&] { reading = ReadProtectedFile(source, password, reads); }, reads);
+    if (const auto failed = ReportCheck(surface, reading.check)) return *failed;
 
     // The protected file is closed by now, so it may be chosen as the destination itself.
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.RunInBackground([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); }, progress);
+    WorkProgress writes;
+    surface.RunInBackground(
+        [&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content), writes); }, writes);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
-// Decrypts into a destination known ahead while reading: the content is never held whole,
-// and the replacement waits for the checks and the save dialog.
-CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password, const std::string& ahead,
-                            PendingReplacement& replacement) {
-    RecordPassing passing;
-    WorkProgress progress;
-    const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, replacement.file()); }, progress);
-    CommandOutcome outcome = CommandOutcome::Succeeded;
-    if (!ReportCheck(surface, passing.check, outcome)) return outcome;
-
+// A large file: checked without holding anything, then, once the save dialog named the
+// destination, read and checked again while written beside it. The content is never
+// held whole and goes nowhere but the destination's own folder.
+CommandOutcome DecryptTwice(CommandSurface& surface, const std::string& source, const std::string& password) {
+    if (const auto failed = ReportCheck(surface, Pass(surface, source, password, nullptr).check)) return *failed;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
-    // A surface that confirms another path than it announced: what was written is not for it.
+    PendingReplacement replacement(destination, {}, 0);
+    if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
+    const RecordPassing passing = Pass(surface, source, password, replacement.file());
+    return FinishPassing(surface, passing, replacement, destination);
+}
+
+// A destination known before the command (the command-line tool's DEST): refused before
+// anything is read, and written while the content is read and checked.
+CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& source, const std::string& password,
+                            const std::string& ahead) {
+    if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
+    const std::string destination = surface.SaveDialog().fileName;
+    // A surface that confirms another path than it announced: nothing is written for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    WriteOutcome written;
-    surface.RunInBackground([&] { written = replacement.Finish(passing.written); }, progress);
-    return ReportWrite(surface, written, destination, DecryptWriteMessages);
+    PendingReplacement replacement(destination, {}, 0);
+    if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
+    const RecordPassing passing = Pass(surface, source, password, replacement.file());
+    if (passing.check != RecordCheck::Passed) return *ReportCheck(surface, passing.check);
+    return FinishPassing(surface, passing, replacement, destination);
 }
 
 }  // namespace
@@ -75,23 +104,26 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& password
 CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
-    if (const std::optional<std::string> ahead = surface.DestinationKnownAhead()) {
-        // A destination that refuses now is left for the save dialog's turn, after the checks.
-        PendingReplacement replacement(*ahead, {}, 0);
-        if (replacement.file()) return DecryptAhead(surface, *password, *ahead, replacement);
+    const std::string source = surface.FileNameText();
+    try {
+        if (const std::optional<std::string> ahead = surface.DestinationKnownAhead())
+            return DecryptAhead(surface, source, *password, *ahead);
+        if (SizeOfFile(source) <= HeldWhole) return DecryptHeld(surface, source, *password);
+        return DecryptTwice(surface, source, *password);
+    } catch (const WorkCancelled&) {
+        return CommandOutcome::Cancelled;  // the replacement, if any, removed its temporary file
     }
-    return DecryptInMemory(surface, *password);
 }
 
 CommandOutcome RunVerifyCommand(CommandSurface& surface) {
     const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
-    RecordPassing passing;
-    WorkProgress progress;
     const std::string source = surface.FileNameText();
-    surface.RunInBackground([&] { passing = PassProtectedFile(source, *password); }, progress);
-    CommandOutcome outcome = CommandOutcome::Succeeded;
-    if (!ReportCheck(surface, passing.check, outcome)) return outcome;
+    try {
+        if (const auto failed = ReportCheck(surface, Pass(surface, source, *password, nullptr).check)) return *failed;
+    } catch (const WorkCancelled&) {
+        return CommandOutcome::Cancelled;
+    }
     const std::string verified = std::string(messages::VerifiedBefore) + source + std::string(messages::VerifiedAfter);
     return Report(surface, CommandOutcome::Succeeded, verified, MessageStyle::Information);
 }

@@ -5,7 +5,8 @@
 #include "commands/command_steps.h"
 #include "commands/messages.h"
 #include "protect/record.h"
-#include "protect/typed_io.h"
+
+#include <optional>
 
 #include <glob.h>
 #include <sys/stat.h>
@@ -66,6 +67,39 @@ bool PathExists(const std::string& path) {
     return found;
 }
 
+namespace {
+
+// Reports why the source cannot be encrypted; nothing when it can.
+std::optional<CommandOutcome> ReportSourceFailure(CommandSurface& surface, ReadFailure failure) {
+    const auto unreadable = [&](std::string_view message) {
+        return Report(surface, CommandOutcome::SourceUnreadable, message);
+    };
+    switch (failure) {
+    case ReadFailure::None: return std::nullopt;
+    case ReadFailure::NotRegularFile: return unreadable(messages::SourceNotRegular);
+    case ReadFailure::TooLarge: return unreadable(messages::SourceTooLarge);
+    case ReadFailure::Unreadable: return unreadable(messages::SourceUnreadable);
+    case ReadFailure::Changed: return unreadable(messages::SourceChanged);
+    }
+    return std::nullopt;
+}
+
+// The user's word that the password is the one meant: an empty one stores the content in
+// plain, and a typo in a non-empty one would lock the file for good. Nothing when the
+// command may go on.
+std::optional<CommandOutcome> ConfirmPassword(CommandSurface& surface, const std::string& typed) {
+    if (typed.empty()) {
+        if (surface.AskYesNo(std::string(messages::EmptyPasswordQuestion))) return std::nullopt;
+        return CommandOutcome::Cancelled;
+    }
+    const std::optional<std::string> again = surface.AskPasswordAgain();
+    if (!again) return CommandOutcome::Cancelled;
+    if (*again != typed) return Report(surface, CommandOutcome::PasswordsDiffer, messages::PasswordsDiffer);
+    return std::nullopt;
+}
+
+}  // namespace
+
 CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     FileDialogSettings& saveDialog = surface.SaveDialog();
     for (const SourceKind& kind : SourceKinds) {
@@ -76,26 +110,26 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     }
     if (!PathExists(surface.FileNameText())) return Report(surface, CommandOutcome::SourceMissing, messages::SourceMissing);
     // Refused before the dialog: there is no point choosing a destination for a password
-    // that cannot be used.
+    // that cannot be used, or for a source that cannot be read.
     const std::optional<std::string> password = PasswordBytesOrReport(surface);
     if (!password) return CommandOutcome::PasswordNotEncodable;
+    const std::string source = surface.FileNameText();
+    if (const auto failed = ReportSourceFailure(surface, InspectSource(source))) return *failed;
+    if (const auto stopped = ConfirmPassword(surface, surface.PasswordText())) return *stopped;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = saveDialog.fileName;
 
     // The destination is replaced only once the new file is whole, so a file encrypted
     // onto itself keeps its content.
-    const std::string source = surface.FileNameText();
     FileEncryption encryption;
     WorkProgress progress;
-    surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password); }, progress);
-    switch (encryption.readFailure) {
-    case ReadFailure::None: break;
-    case ReadFailure::NotRegularFile:
-        return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceNotRegular);
-    case ReadFailure::TooLarge: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceTooLarge);
-    case ReadFailure::Unreadable: return Report(surface, CommandOutcome::SourceUnreadable, messages::SourceUnreadable);
+    try {
+        surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password, progress); }, progress);
+    } catch (const WorkCancelled&) {
+        return CommandOutcome::Cancelled;
     }
-    return ReportWrite(surface, encryption.written, saveDialog.fileName,
+    if (const auto failed = ReportSourceFailure(surface, encryption.readFailure)) return *failed;
+    return ReportWrite(surface, encryption.written, destination,
                        {messages::EncryptedCreateFailed, messages::EncryptedWriteFailed, messages::EncryptedBefore});
 }
 

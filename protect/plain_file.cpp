@@ -84,6 +84,12 @@ void PlainFile::setLength(std::int32_t length) {
     seek(length, SeekOrigin::Begin);
 }
 
+FileStamp PlainFile::stamp() {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) Fail("status of", path_);
+    return {std::int64_t(info.st_size), std::int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 std::int32_t PlainFile::length() {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) Fail("length of", path_);

@@ -17,6 +17,13 @@ public:
 
 enum class SeekOrigin { Begin, Current, End };
 
+// What tells whether a file changed: its size and its modification time.
+struct FileStamp {
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
 // An open file whose bytes pass unchanged. Each read or write is one pass to the
 // operating system, with no buffering of its own. Positions, counts and lengths are
 // 32-bit; a file of 2^31 bytes or more makes length() and position() fail.
@@ -35,6 +42,7 @@ public:
     std::int32_t seek(std::int32_t offset, SeekOrigin origin);
     void setLength(std::int32_t length);
     std::int32_t length();
+    FileStamp stamp();  // any size, also 2^31 bytes or more
     virtual std::int32_t read(void* buffer, std::int32_t count);
     virtual void write(const void* buffer, std::int32_t count);
     void flush();

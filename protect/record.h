@@ -42,6 +42,11 @@ struct FileEncryption {
     WriteOutcome written = WriteOutcome::Written;
 };
 
+// Why the file at sourcePath cannot be encrypted, as far as can be told without reading
+// it: None when it is a readable regular file of at most ContentLimit bytes. A FIFO is
+// never waited on.
+ReadFailure InspectSource(const std::string& sourcePath);
+
 // Writes the regular file at sourcePath as a protected file at path. The source is read
 // piece by piece and never held whole; the destination is replaced only at the end, so a
 // source that is its own destination keeps its content until the new file is complete.
@@ -55,6 +60,7 @@ enum class RecordCheck {
     NotProtected,   // the magic is not there
     WrongPassword,  // the stored password digest is not that of password
     Tampered,       // the stored content digest is not that of the content read
+    Unreadable,     // a read error, or no memory for the content: nothing is known of it
 };
 
 struct RecordReading {

@@ -92,14 +92,20 @@ private:
     ByteString ring_;
 };
 
+// A content that could not be read for a reason that says nothing about the file: a read
+// error, or no memory. It must never pass for a changed file.
+struct ContentUnreadable {};
+
 // Reads the content's byte string from file into sink and returns its digest text; the
-// digest follows the reading piece by piece on a core of its own. A content that cannot
-// be read whole counts as empty, as ReadData leaves it.
+// digest follows the reading piece by piece on a core of its own. A content cut short by
+// the end of the file counts as empty, as ReadData leaves it; a read error or a lack of
+// memory throws ContentUnreadable.
 DigestText ReadContent(PlainFile& file, ContentSink& sink, WorkProgress& progress) {
     std::optional<std::uint32_t> length;
     try {
         length = ReadStoredLength(file);
     } catch (const FileError&) {
+        throw ContentUnreadable();
     }
     DigestContext digest;
     digest.Start();
@@ -123,6 +129,8 @@ DigestText ReadContent(PlainFile& file, ContentSink& sink, WorkProgress& progres
         } catch (const WorkCancelled&) {
             throw;
         } catch (const std::exception&) {  // a read error, or no memory for the buffer
+            sink.Discard();
+            throw ContentUnreadable();
         }
     }
     if (!length || read != *length) {
@@ -142,6 +150,15 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
         return RecordCheck::OpenFailed;
     }
 
+    // A read error in the header must not pass for a wrong magic or password: the header
+    // is read once as it stands, then checked field by field as the format reads it.
+    try {
+        std::uint8_t header[ContentOffset];
+        file->read(header, ContentOffset);
+        file->seek(0, SeekOrigin::Begin);
+    } catch (const FileError&) {
+        return RecordCheck::Unreadable;
+    }
     std::int32_t magic = 0;
     ReadData(*file, {&magic});
     if (magic != ProtectedFileMagic) return RecordCheck::NotProtected;
@@ -153,7 +170,12 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
         if (file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
     } catch (const FileError&) {
     }
-    if (CompareText(storedContent.c_str(), ReadContent(*file, sink, progress).c_str()) != 0) return RecordCheck::Tampered;
+    try {
+        if (CompareText(storedContent.c_str(), ReadContent(*file, sink, progress).c_str()) != 0)
+            return RecordCheck::Tampered;
+    } catch (const ContentUnreadable&) {
+        return RecordCheck::Unreadable;
+    }
     return RecordCheck::Passed;
 }
 

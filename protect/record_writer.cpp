@@ -50,7 +50,7 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
                     try {
                         got = read(slot.data(), slot.size());
                     } catch (const FileError&) {
-                        readFailure = ReadFailure::Unreadable;
+                        if (readFailure == ReadFailure::None) readFailure = ReadFailure::Unreadable;
                         throw;
                     }
                     if (first + got > ContentLimit) {  // a source that grew past the limit meanwhile
@@ -98,26 +98,51 @@ WriteOutcome WriteProtectedFile(const std::string& path, std::string_view passwo
     }, content.size(), ignored, Unwatched());
 }
 
-FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
-                           WorkProgress& progress) {
-    struct stat info {};
-    if (sourcePath.empty() || ::stat(sourcePath.c_str(), &info) != 0) return {ReadFailure::Unreadable, {}};
-    if (!S_ISREG(info.st_mode)) return {ReadFailure::NotRegularFile, {}};
-    if (info.st_size > std::int64_t(ContentLimit)) return {ReadFailure::TooLarge, {}};
-    PlainFile source;
+namespace {
+
+// Opens the source for reading; says why it cannot be encrypted, if it cannot.
+ReadFailure OpenSource(const std::string& sourcePath, PlainFile& source) {
+    if (sourcePath.empty()) return ReadFailure::Unreadable;
     try {
         source.open(sourcePath, 1);
-    } catch (const FileError& error) {
-        const int code = error.code().value();
-        return {code == EISDIR || code == EINVAL ? ReadFailure::NotRegularFile : ReadFailure::Unreadable, {}};
+        if (source.stamp().size > std::int64_t(ContentLimit)) return ReadFailure::TooLarge;
+        return ReadFailure::None;
+    } catch (const FileError&) {
+        struct stat info {};
+        const bool other = ::stat(sourcePath.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+        return other ? ReadFailure::NotRegularFile : ReadFailure::Unreadable;
     }
-    // Read once: a large source gives its cache pages back as it is read.
-    if (info.st_size >= std::int64_t(ContentPiece)) source.releaseAfterReading();
+}
+
+}  // namespace
+
+ReadFailure InspectSource(const std::string& sourcePath) {
+    PlainFile source;
+    return OpenSource(sourcePath, source);
+}
+
+FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
+                           WorkProgress& progress) {
+    PlainFile source;
+    if (const ReadFailure failure = OpenSource(sourcePath, source); failure != ReadFailure::None) return {failure, {}};
     FileEncryption result{ReadFailure::None, WriteOutcome::Written};
-    progress.Expect(2 * std::uint64_t(info.st_size));  // read once, written once
-    result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
-        return std::size_t(source.read(buffer, std::int32_t(count)));
-    }, std::size_t(info.st_size), result.readFailure, progress);
+    try {
+        const FileStamp before = source.stamp();
+        // Read once: a large source gives its cache pages back as it is read.
+        if (before.size >= std::int64_t(ContentPiece)) source.releaseAfterReading();
+        progress.Expect(2 * std::uint64_t(before.size));  // read once, written once
+        result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
+            const auto got = std::size_t(source.read(buffer, std::int32_t(count)));
+            // At its end, a source that changed while it was read is no snapshot of anything.
+            if (got < count && !(source.stamp() == before)) {
+                result.readFailure = ReadFailure::Changed;
+                throw FileError(ESTALE, "changed while read: " + sourcePath);
+            }
+            return got;
+        }, std::size_t(before.size), result.readFailure, progress);
+    } catch (const FileError&) {
+        result.readFailure = ReadFailure::Unreadable;
+    }
     return result;
 }
 

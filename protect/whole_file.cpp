@@ -14,6 +14,11 @@
 
 namespace jiajiemi {
 
+std::int64_t SizeOfFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? std::int64_t(info.st_size) : -1;
+}
+
 WholeFile ReadWholeFile(const std::string& path) {
     struct stat info {};
     if (path.empty() || ::stat(path.c_str(), &info) != 0) return {{}, ReadFailure::Unreadable};

@@ -17,13 +17,17 @@ enum class ReadFailure {
     None,
     Unreadable,      // missing, vanished, no permission or a read error
     NotRegularFile,  // a directory, a FIFO, a device...
-    TooLarge,        // 2^31 bytes or more, or more than memory holds
+    TooLarge,        // more than a record can hold, or more than memory holds
+    Changed,         // changed while it was read: its size or modification time moved
 };
 
 struct WholeFile {
     ByteString bytes;
     ReadFailure failure = ReadFailure::None;
 };
+
+// The size of the file at path, links followed; -1 when it cannot be told.
+std::int64_t SizeOfFile(const std::string& path);
 
 // The whole content of a regular file (or a link to one). An empty file is a valid, empty
 // content; every failure says which it was.

@@ -86,7 +86,7 @@ TEST(CliSurface, ProgressLineOnATerminal) {
     std::ostringstream out, err;
     CliSurface surface = Surface(out, err, screen.terminal());
     WorkProgress progress;
-    const std::string line = "\r" + std::string(messages::Working) + " 42%";
+    const std::string line = "\r" + std::string(messages::WorkingLine) + " 42%";
     bool seen = false;
     surface.RunInBackground(
         [&] {
@@ -98,7 +98,7 @@ TEST(CliSurface, ProgressLineOnATerminal) {
         progress);
     const std::string shown = screen.Finish();
     EXPECT_TRUE(seen) << shown;
-    EXPECT_EQ(shown.rfind("\r" + std::string(messages::Working), 0), 0u) << shown;
+    EXPECT_EQ(shown.rfind("\r" + std::string(messages::WorkingLine), 0), 0u) << shown;
     EXPECT_TRUE(EndsErased(shown)) << shown;
     EXPECT_EQ(out.str() + err.str(), "");
 }
@@ -149,7 +149,7 @@ TEST(CliSurface, WorkFailureReachesTheCaller) {
         CliSurface surface = Surface(out, err, onTerminal ? screen.terminal() : -1, {0ms, 1ms});
         WorkProgress progress;
         const auto work = [&] {
-            if (onTerminal) screen.WaitFor(std::string(messages::Working));
+            if (onTerminal) screen.WaitFor(std::string(messages::WorkingLine));
             throw std::runtime_error("disk on fire");
         };
         EXPECT_THROW(surface.RunInBackground(work, progress), std::runtime_error);

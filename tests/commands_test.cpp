@@ -12,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <deque>
+#include <fstream>
+#include <memory>
+#include <thread>
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
@@ -163,7 +168,9 @@ void CommandsOnFiles::CheckFailures(Run run, const std::vector<FailureCase>& cas
         if (!c.message.empty()) {
             EXPECT_EQ(style, MessageStyle::Error) << c.what;
         }
-        EXPECT_EQ(!surface.dialogsShown.empty(), c.dialogShown) << c.what;
+        // The command-line tool's DEST is confirmed before anything is read.
+        const bool dialogExpected = c.dialogShown || (ahead && c.outcome != CommandOutcome::PasswordNotEncodable);
+        EXPECT_EQ(!surface.dialogsShown.empty(), dialogExpected) << c.what;
         EXPECT_EQ(Entries(dir), before) << c.what;
     }
     EXPECT_EQ(surface.busy, 0);
@@ -181,12 +188,13 @@ TEST_F(CommandsOnFiles, EncryptFailures) {
          messages::EncryptedCreateFailed, true},
         {"destination is a folder", dir / "plain.txt", "pw", dir / "folder", CommandOutcome::DestinationRefused,
          messages::EncryptedCreateFailed, true},
+        // Source problems come before the save dialog.
         {"source is a folder", dir / "folder", "pw", dir / "out", CommandOutcome::SourceUnreadable,
-         messages::SourceNotRegular, true},
+         messages::SourceNotRegular, false},
         {"source is a FIFO", dir / "fifo", "pw", dir / "out", CommandOutcome::SourceUnreadable,
-         messages::SourceNotRegular, true},
+         messages::SourceNotRegular, false},
         {"source is a pattern", dir / "*.txt", "pw", dir / "out", CommandOutcome::SourceUnreadable,
-         messages::SourceUnreadable, true},
+         messages::SourceUnreadable, false},
         {"password outside CP936", dir / "plain.txt", "pw😀", dir / "out", CommandOutcome::PasswordNotEncodable,
          messages::PasswordNotEncodable, false},
     });
@@ -343,6 +351,171 @@ TEST_F(CommandsOnFiles, VerifyChecksWithoutWriting) {
     EXPECT_EQ(surface.TakeMessage(), messages::WrongPassword);
     EXPECT_TRUE(surface.dialogsShown.empty());
     EXPECT_EQ(Entries(dir), std::vector<std::string>{"p.e"});
+}
+
+// Before the save dialog, encrypt makes sure of the password: an empty one stores the
+// content in plain and is asked about; another is typed a second time.
+TEST_F(CommandsOnFiles, EncryptConfirmsThePassword) {
+    WriteBytes(dir / "plain.txt", "hello");
+    struct Case {
+        std::string what, password;
+        std::deque<bool> yesNo;
+        std::deque<std::optional<std::string>> again;
+        CommandOutcome outcome;
+        std::string_view message;
+        bool questionAsked, passwordAsked, dialogShown;
+    };
+    const Case cases[] = {
+        {"empty, answered no", "", {false}, {}, CommandOutcome::Cancelled, "", true, false, false},
+        {"empty, answered yes", "", {true}, {}, CommandOutcome::Cancelled, "", true, false, true},
+        {"typed again", "secret", {}, {"secret"}, CommandOutcome::Cancelled, "", false, true, true},
+        {"typed again otherwise", "secret", {}, {"Secret"}, CommandOutcome::PasswordsDiffer, messages::PasswordsDiffer,
+         false, true, false},
+        {"second typing cancelled", "secret", {}, {std::nullopt}, CommandOutcome::Cancelled, "", false, true, false},
+    };
+    const auto before = Entries(dir);
+    for (const Case& c : cases) {
+        surface = FakeSurface();
+        surface.yesNo = c.yesNo;
+        surface.passwordAgain = c.again;
+        // The save dialog is cancelled: what matters is whether it came at all.
+        EXPECT_EQ(Encrypt(dir / "plain.txt", c.password, std::nullopt), c.outcome) << c.what;
+        EXPECT_EQ(surface.TakeMessage(), c.message) << c.what;
+        EXPECT_EQ(surface.questions, c.questionAsked ? std::vector{S(messages::EmptyPasswordQuestion)}
+                                                     : std::vector<std::string>{}) << c.what;
+        EXPECT_EQ(surface.passwordAsked, c.passwordAsked ? 1 : 0) << c.what;
+        EXPECT_EQ(surface.dialogsShown.size(), c.dialogShown ? 1u : 0u) << c.what;
+        EXPECT_EQ(Entries(dir), before) << c.what;
+    }
+}
+
+// The largest source a record holds is accepted, one byte more is refused before the
+// save dialog; sparse files make them cheap.
+TEST_F(CommandsOnFiles, EncryptSizeLimitIsExact) {
+    ASSERT_EQ(ContentLimit, 2147483575u);
+    for (const std::size_t size : {ContentLimit, ContentLimit + 1}) {
+        const std::string source = dir / "sparse";
+        std::filesystem::resize_file((WriteBytes(source, ""), source), size);
+        surface = FakeSurface();
+        const bool fits = size == ContentLimit;
+        EXPECT_EQ(Encrypt(source, "pw", std::nullopt), fits ? CommandOutcome::Cancelled : CommandOutcome::SourceUnreadable);
+        EXPECT_EQ(surface.TakeMessage(), fits ? "" : messages::SourceTooLarge) << size;
+        EXPECT_EQ(surface.dialogsShown.size(), fits ? 1u : 0u) << size;
+    }
+}
+
+// A cancel while the work is a third of the way leaves the folder exactly as it was, an
+// existing destination included, and shows nothing.
+TEST_F(CommandsOnFiles, CancelLeavesEverythingAsItWas) {
+    const ByteString content(96u << 20, 0x5a);
+    WriteBytes(dir / "plain", content);
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", content), WriteOutcome::Written);
+    WriteBytes(dir / "existing", "old");
+    struct Case {
+        std::string what;
+        bool encrypt, ahead;
+        std::string destination;
+    };
+    const Case cases[] = {
+        {"encrypt, new destination", true, false, "new"},
+        {"encrypt, existing destination", true, false, "existing"},
+        {"decrypt in the window, new destination", false, false, "new"},
+        {"decrypt in the window, existing destination", false, false, "existing"},
+        {"decrypt ahead, new destination", false, true, "new"},
+        {"decrypt ahead, existing destination", false, true, "existing"},
+    };
+    const auto before = Entries(dir);
+    for (const Case& c : cases) {
+        surface = FakeSurface();
+        // The window's decrypt of a large file checks it first, then writes it: the cancel
+        // comes in the work that writes.
+        int works = 0;
+        surface.besideWork = [&](WorkProgress& progress, const std::atomic<bool>& done) {
+            if (++works == 1 && !c.encrypt && !c.ahead) return;
+            FakeSurface::CancelAt(0.3)(progress, done);
+        };
+        ahead = c.ahead;
+        const CommandOutcome outcome = c.encrypt ? Encrypt(dir / "plain", "pw", dir / c.destination)
+                                                 : Decrypt(dir / "p.e", "pw", dir / c.destination);
+        EXPECT_EQ(outcome, CommandOutcome::Cancelled) << c.what;
+        EXPECT_TRUE(surface.messages.empty()) << c.what;
+        EXPECT_EQ(Entries(dir), before) << c.what;
+        EXPECT_EQ(ReadBytes(dir / "existing"), Bytes("old")) << c.what;
+    }
+}
+
+// The window's decrypt of a large file reads it twice; a file that changed in between is
+// altered, and nothing is written.
+TEST_F(CommandsOnFiles, ProtectedFileChangedBeforeTheWriteIsAltered) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(20u << 20, 1)), WriteOutcome::Written);
+    surface.whileDialogOpen = [&] {
+        ByteString bytes = ReadBytes(dir / "p.e");
+        bytes[bytes.size() / 2] ^= 1;
+        WriteBytes(dir / "p.e", bytes);
+    };
+    EXPECT_EQ(Decrypt(dir / "p.e", "pw", dir / "out"), CommandOutcome::Tampered);
+    EXPECT_EQ(surface.TakeMessage(), messages::Tampered);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_TRUE(dir.Leftovers().empty());
+}
+
+// A source that changes while it is encrypted is reported, and no torn copy is stored.
+TEST_F(CommandsOnFiles, SourceChangedWhileEncryptedIsReported) {
+    for (const bool grow : {true, false}) {
+        WriteBytes(dir / "plain", ByteString(64u << 20, 3));
+        surface = FakeSurface();
+        surface.besideWork = [&](WorkProgress& progress, const std::atomic<bool>& done) {
+            while (!done && progress.Fraction() < 0.1) std::this_thread::yield();
+            if (grow) {
+                std::ofstream(dir / "plain", std::ios::app) << "more";
+            } else {
+                std::filesystem::resize_file(dir / "plain", 1u << 20);
+            }
+        };
+        EXPECT_EQ(Encrypt(dir / "plain", "pw", dir / "out"), CommandOutcome::SourceUnreadable) << grow;
+        EXPECT_EQ(surface.TakeMessage(), messages::SourceChanged) << grow;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << grow;
+        EXPECT_TRUE(dir.Leftovers().empty()) << grow;
+    }
+}
+
+// The window's decrypt needs no more memory for a large file than for a small one: under
+// an address-space limit well below the file's size it still gives the content back whole.
+TEST_F(CommandsOnFiles, LargeDecryptInTheWindowNeedsLittleMemory) {
+    constexpr std::size_t Size = 512u << 20;
+    {
+        const ByteString content(Size, 0x77);
+        ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", content), WriteOutcome::Written);
+    }
+    const int code = InChild([&] {
+        const rlimit limit{256u << 20, 256u << 20};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) return 10;
+        const CommandOutcome outcome = Decrypt(dir / "p.e", "pw", dir / "out");
+        return outcome == CommandOutcome::Succeeded ? 0 : 20 + int(outcome);
+    });
+    ASSERT_EQ(code, 0);
+    const ByteString out = ReadBytes(dir / "out");
+    EXPECT_EQ(out.size(), Size);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0x77; }));
+}
+
+// Memory that cannot be had says nothing of the file: it is never called altered.
+TEST_F(CommandsOnFiles, NoMemoryIsNotTampering) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(12u << 20, 9)), WriteOutcome::Written);
+    const int code = InChild([&] {
+        // Less than the content, more than the program: the content alone cannot be held.
+        const rlimit limit{120u << 20, 120u << 20};
+        std::vector<std::unique_ptr<std::uint8_t[]>> ballast;
+        if (setrlimit(RLIMIT_AS, &limit) != 0) return 10;
+        try {
+            for (;;) ballast.emplace_back(new std::uint8_t[1u << 20]);
+        } catch (const std::bad_alloc&) {
+        }
+        for (int k = 0; k < 6 && !ballast.empty(); ++k) ballast.pop_back();  // room for the command, not the content
+        const RecordReading reading = ReadProtectedFile(dir / "p.e", "pw");
+        return reading.check == RecordCheck::Unreadable ? 0 : 20 + int(reading.check);
+    });
+    EXPECT_EQ(code, 0);
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: MIT
 # What the package says about jiajiemi-cli is what the program says: the man page has every
 # option, every command's description and every exit code with its meaning from --help,
-# and the metainfo's newest release is the program's version.
-#   docs_check.sh JIAJIEMI_CLI MAN_PAGE METAINFO
+# and the metainfo's newest release and the changelog's newest entry are the program's
+# version.
+#   docs_check.sh JIAJIEMI_CLI MAN_PAGE METAINFO CHANGELOG
 set -euo pipefail
-cli=$1 page=$2 metainfo=$3
+cli=$1 page=$2 metainfo=$3 changelog=$4
 help=$("$cli" --help)
 # The page's text without font changes and with plain hyphens, as a reader sees it.
 text=$(sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' "$page")
@@ -38,6 +39,8 @@ diff <(echo "$help_codes") <(echo "$page_codes") >&2 || lacks "the exit codes of
 version=$("$cli" --version | awk '{ print $2 }')
 released=$(grep -oE -m1 '<release version="[^"]*"' "$metainfo" | cut -d'"' -f2)
 [ "$version" = "$released" ] || { echo "$metainfo: newest release $released, program $version" >&2; fail=1; }
+entry=$(sed -nE '1s/^jiajiemi \(([^)]*)\) .*/\1/p' "$changelog")
+[ "$version" = "$entry" ] || { echo "$changelog: newest entry ${entry:-unreadable}, program $version" >&2; fail=1; }
 
-[ "$fail" = 0 ] && echo "docs: the man page and the metainfo match jiajiemi-cli $version"
+[ "$fail" = 0 ] && echo "docs: the man page, the metainfo and the changelog match jiajiemi-cli $version"
 exit "$fail"

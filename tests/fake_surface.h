@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
+#include <thread>
 #include <functional>
 #include <optional>
 #include <string>
@@ -32,6 +34,10 @@ public:
     int works = 0;  // RunInBackground calls that ended
     std::function<void()> whileDialogOpen;  // runs while the save dialog is "open"
     std::optional<std::string> ahead;       // the destination announced before the command
+    std::deque<bool> yesNo;                 // each question takes one; none left = Yes
+    std::vector<std::string> questions;     // every question asked
+    std::deque<std::optional<std::string>> passwordAgain;  // each asking takes one; none left = the same
+    int passwordAsked = 0;
 
     // The work of a command runs on another thread in the window: it must not come back
     // to the surface.
@@ -62,16 +68,55 @@ public:
         EXPECT_EQ(busy, 0) << "the surface read from inside the work";
         return ahead;
     }
+    bool AskYesNo(const std::string& question) override {
+        EXPECT_EQ(busy, 0) << "a question from inside the work";
+        questions.push_back(question);
+        if (yesNo.empty()) return true;
+        const bool yes = yesNo.front();
+        yesNo.pop_front();
+        return yes;
+    }
+    std::optional<std::string> AskPasswordAgain() override {
+        EXPECT_EQ(busy, 0) << "a dialog from inside the work";
+        ++passwordAsked;
+        if (passwordAgain.empty()) return password;
+        std::optional<std::string> again = passwordAgain.front();
+        passwordAgain.pop_front();
+        return again;
+    }
     void ShowMessage(const std::string& text, MessageStyle style) override {
         EXPECT_EQ(busy, 0) << "a message while the command is still at work";
         messages.push_back({text, style});
     }
+    // Runs beside each work, on a thread of its own, until it returns: the user who
+    // cancels, or the world that changes a file meanwhile.
+    std::function<void(WorkProgress&, const std::atomic<bool>& workDone)> besideWork;
+
     void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override {
-        static_cast<void>(progress);
         ++busy;
-        work();
+        std::atomic<bool> done{false};
+        std::thread beside;
+        if (besideWork) beside = std::thread([&] { besideWork(progress, done); });
+        try {
+            work();
+        } catch (...) {
+            done = true;
+            if (beside.joinable()) beside.join();
+            --busy;
+            throw;
+        }
+        done = true;
+        if (beside.joinable()) beside.join();
         --busy;
         ++works;
+    }
+
+    // A besideWork that cancels once the work is at least fraction of the way.
+    static std::function<void(WorkProgress&, const std::atomic<bool>&)> CancelAt(double fraction) {
+        return [fraction](WorkProgress& progress, const std::atomic<bool>& done) {
+            while (!done && progress.Fraction() < fraction) std::this_thread::yield();
+            progress.Cancel();
+        };
     }
 
     // The one message shown since the last call, or "" when there was none.

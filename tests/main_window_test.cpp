@@ -11,6 +11,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
@@ -19,9 +20,11 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest>
 
 #include <chrono>
+#include <optional>
 #include <functional>
 #include <thread>
 #include <string>
@@ -438,6 +441,7 @@ private slots:
     void openDialogStartsInTheRunDirectory() {
         window_->WindowCreated(folder_.path().toStdString());
         QCOMPARE(Utf8(window_->OpenDialog().initialFolder), folder_.path());
+        QCOMPARE(Utf8(window_->SaveDialog().initialFolder), folder_.path());
         QString directory;
         const auto shown = WhenShown<QFileDialog>([&](QFileDialog* dialog) {
             directory = dialog->directory().absolutePath();
@@ -529,10 +533,126 @@ private slots:
         QVERIFY(!boxShown);
     }
 
-    void noControlTakesDrops() {
+    // A name in a folder that does not exist is refused by the save dialog itself, which
+    // then stays open, as the open dialog does for a missing file.
+    void saveDialogRefusesAMissingFolder() {
+        const QString missing = folder_.filePath(QStringLiteral("none/out.e"));
+        int step = 0;
+        QString warning;
+        QTimer user;
+        connect(&user, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal || !modal->isVisible()) return;
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                if (step == 0) {
+                    step = 1;
+                    Confirm(dialog, missing);
+                } else if (step == 2) {
+                    step = 3;
+                    dialog->reject();
+                }
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                warning = box->text();
+                step = 2;
+                box->buttons().front()->click();
+            }
+        });
+        user.start(10);
+        QVERIFY(!window_->OpenSaveDialog());
+        QCOMPARE(step, 3);
+        QVERIFY2(warning.contains(QStringLiteral("不存在")), qPrintable(warning));
+    }
+
+    // Opened with a file, the path is there and the password is what the user types next.
+    void fileGivenAtStartTakesTheFocusToThePassword() {
+        window_->SetFileNameText("/tmp/报告.txt");
+        QCOMPARE(Find<QLineEdit>("文件名编辑框")->text(), QStringLiteral("/tmp/报告.txt"));
+        QTRY_COMPARE(QApplication::focusWidget(), Find<QLineEdit>("密码编辑框"));
+    }
+
+    void drop_data() {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("taken");
+        const QString file = MakeFile(QStringLiteral("报告.txt"));
+        const QString other = MakeFile(QStringLiteral("other.txt"));
+        QTest::newRow("one file") << QList<QUrl>{QUrl::fromLocalFile(file)} << true;
+        QTest::newRow("two files") << QList<QUrl>{QUrl::fromLocalFile(file), QUrl::fromLocalFile(other)} << false;
+        QTest::newRow("a folder") << QList<QUrl>{QUrl::fromLocalFile(folder_.path())} << false;
+        QTest::newRow("not a local file") << QList<QUrl>{QUrl(QStringLiteral("https://localhost/a.txt"))} << false;
+        QTest::newRow("no file at all") << QList<QUrl>{} << false;
+    }
+
+    // A drop from a file manager, anywhere on the window (the boxes take no dragged text):
+    // one local file fills 文件名编辑框; anything else gets no drop cursor.
+    void drop() {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, taken);
         for (const char* name : {"文件名编辑框", "密码编辑框", "浏览按钮", "加密", "解密"})
             QVERIFY2(!Find<QWidget>(name)->acceptDrops(), name);
-        QVERIFY(!window_->acceptDrops());
+        QVERIFY(window_->acceptDrops());
+        Find<QLineEdit>("文件名编辑框")->setText(QStringLiteral("before"));
+        QMimeData data;
+        if (urls.isEmpty()) data.setText(QStringLiteral("/tmp/a.txt"));
+        else data.setUrls(urls);
+        const QPoint at = Find<QLineEdit>("文件名编辑框")->geometry().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_, &drop);
+        QCOMPARE(Find<QLineEdit>("文件名编辑框")->text(), taken ? urls.front().toLocalFile() : QStringLiteral("before"));
+    }
+
+    // The question before an empty password is stored in plain: Yes and No, No the default.
+    void emptyPasswordQuestion() {
+        for (const bool yes : {false, true}) {
+            QString caption, text;
+            QMessageBox::StandardButton defaultButton{};
+            QMessageBox::StandardButtons buttons{};
+            const auto shown = WhenShown<QMessageBox>([&](QMessageBox* box) {
+                caption = box->windowTitle();
+                text = box->text();
+                defaultButton = box->standardButton(box->defaultButton());
+                buttons = box->standardButtons();
+                box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+            });
+            QCOMPARE(window_->AskYesNo("密码为空，文件内容将不会被加密。仍要继续吗？"), yes);
+            QVERIFY(*shown);
+            QCOMPARE(caption, QStringLiteral("Zaltor出品"));
+            QCOMPARE(text, QStringLiteral("密码为空，文件内容将不会被加密。仍要继续吗？"));
+            QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+            QCOMPARE(defaultButton, QMessageBox::No);
+        }
+    }
+
+    void passwordAgain_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("confirmed") << QStringLiteral("pass 1") << true;
+        QTest::newRow("cancelled") << QStringLiteral("pass 1") << false;
+    }
+
+    // The second typing of the password: a small modal dialog with a masked box.
+    void passwordAgain() {
+        QFETCH(QString, typed);
+        QFETCH(bool, confirmed);
+        QString caption, label;
+        QLineEdit::EchoMode echo{};
+        const auto shown = WhenShown<QDialog>([&](QDialog* dialog) {
+            caption = dialog->windowTitle();
+            label = dialog->findChild<QLabel*>()->text();
+            auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("确认密码编辑框"));
+            echo = box->echoMode();
+            QTest::keyClicks(box, typed);
+            QTest::keyClick(box, confirmed ? Qt::Key_Return : Qt::Key_Escape);
+        });
+        const std::optional<std::string> again = window_->AskPasswordAgain();
+        QVERIFY(*shown);
+        QCOMPARE(caption, QStringLiteral("确认密码"));
+        QCOMPARE(label, QStringLiteral("请再次输入密码："));
+        QCOMPARE(echo, QLineEdit::Password);
+        QCOMPARE(again.has_value(), confirmed);
+        if (confirmed) QCOMPARE(Utf8(*again), typed);
     }
 };
 

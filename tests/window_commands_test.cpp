@@ -53,6 +53,9 @@ private:
                 dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(saveAs_);
                 // Accepted from the event loop: a question the dialog asks then is answered too.
                 QTimer::singleShot(0, dialog, [dialog] { static_cast<QDialog*>(dialog)->accept(); });
+            } else if (modal->objectName() == QStringLiteral("确认密码对话框")) {
+                modal->findChild<QLineEdit*>(QStringLiteral("确认密码编辑框"))->setText(Box("密码编辑框")->text());
+                QTimer::singleShot(0, modal, [modal] { static_cast<QDialog*>(modal)->accept(); });
             } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 messages_ << box->text();
                 QTimer::singleShot(0, box, [box] { box->buttons().front()->click(); });  // OK

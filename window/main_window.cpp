@@ -7,6 +7,16 @@
 #include "window/qt_file_dialog.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QEventLoop>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -115,9 +125,11 @@ void MainWindow::CreateControls() {
     encryptButton_ = MakeButton(this, "加密", QStringLiteral("加密(&E)"), {8, 120, 80, 32});
     decryptButton_ = MakeButton(this, "解密", QStringLiteral("解密(&D)"), {96, 120, 80, 32});
 
-    // The boxes take typing and pasting only, as the window handles no drop.
+    // A drop anywhere on the window, the boxes included, is the window's own (a file's
+    // path); the boxes do not take dragged text.
     fileNameBox_->setAcceptDrops(false);
     passwordBox_->setAcceptDrops(false);
+    setAcceptDrops(true);
 
     setTabOrder(fileNameBox_, browseButton_);
     setTabOrder(browseButton_, passwordBox_);
@@ -196,24 +208,73 @@ bool MainWindow::event(QEvent* event) {
     return handled;
 }
 
-void MainWindow::WindowCreated(const std::string& runDirectory) { openDialog_.initialFolder = runDirectory; }
+void MainWindow::WindowCreated(const std::string& runDirectory) {
+    openDialog_.initialFolder = runDirectory;
+    saveDialog_.initialFolder = runDirectory;
+}
 
 void MainWindow::Browse() {
     if (OpenFileDialog(openDialog_, this)) fileNameBox_->setText(QString::fromStdString(openDialog_.fileName));
 }
 
-void MainWindow::SetFileNameText(const std::string& path) { fileNameBox_->setText(QString::fromStdString(path)); }
+void MainWindow::SetFileNameText(const std::string& path) {
+    fileNameBox_->setText(QString::fromStdString(path));
+    passwordBox_->setFocus();
+}
 
 std::string MainWindow::FileNameText() { return fileNameBox_->text().toStdString(); }
 
 std::string MainWindow::PasswordText() { return passwordBox_->text().toStdString(); }
 
-bool MainWindow::OpenSaveDialog() { return OpenFileDialog(saveDialog_, this); }
+bool MainWindow::OpenSaveDialog() {
+    if (closeAsked_) return false;  // the user is leaving: nothing more to ask
+    return OpenFileDialog(saveDialog_, this);
+}
+
+namespace {
+
+QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+}  // namespace
+
+bool MainWindow::AskYesNo(const std::string& question) {
+    QMessageBox box(QMessageBox::Question, FromUtf8(messages::Caption), QString::fromStdString(question),
+                    QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> MainWindow::AskPasswordAgain() {
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("确认密码对话框"));
+    dialog.setWindowTitle(FromUtf8(messages::ConfirmPasswordCaption));
+    dialog.setWindowModality(Qt::ApplicationModal);
+    auto* label = new QLabel(FromUtf8(messages::ConfirmPasswordLabel), &dialog);
+    label->setTextFormat(Qt::PlainText);
+    auto* box = new QLineEdit(&dialog);
+    box->setObjectName(QStringLiteral("确认密码编辑框"));
+    box->setEchoMode(QLineEdit::Password);
+    box->setStyle(passwordBox_->style());  // "*" for every character, as in 密码编辑框
+    box->setAcceptDrops(false);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(label);
+    layout->addWidget(box);
+    layout->addWidget(buttons);
+    dialog.setFixedSize(dialog.sizeHint().expandedTo(QSize(220, 0)));
+    box->setFocus();
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return box->text().toStdString();
+}
 
 void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
     // No owner window, yet nothing else takes input until it is answered.
     QMessageBox box(style == MessageStyle::Error ? QMessageBox::Critical : QMessageBox::Information,
-                    QString::fromUtf8(messages::Caption.data(), qsizetype(messages::Caption.size())), QString::fromStdString(text), QMessageBox::Ok);
+                    FromUtf8(messages::Caption), QString::fromStdString(text), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
@@ -221,9 +282,47 @@ void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
 
 namespace {
 
+// The one local file, not a folder, that a drag carries; empty for anything else.
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
+    const QUrl url = data->urls().front();
+    if (!url.isLocalFile()) return {};
+    const QString path = url.toLocalFile();
+    return QFileInfo(path).isDir() ? QString() : path;
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!running_ && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (running_ || path.isEmpty()) return;
+    fileNameBox_->setText(path);
+    event->acceptProposedAction();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        running_->Cancel();
+        closeAsked_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+namespace {
+
 // Eats the user's input to the program while a command works, as a modal dialog would:
-// a second click must not start a second command. Painting and timers go on.
+// a second click must not start a second command. Painting and timers go on, and the
+// busy box with its cancel button takes input as usual.
 class InputBlocker : public QObject {
+public:
+    explicit InputBlocker(const QWidget& busyBox) : busyBox_(busyBox) {}
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
@@ -235,27 +334,49 @@ protected:
         case QEvent::Wheel:
         case QEvent::Shortcut:
         case QEvent::ShortcutOverride:
-        case QEvent::Close:
-            return true;
+        case QEvent::DragEnter:
+        case QEvent::Drop:
+            return !InBusyBox(watched);
         default:
             return QObject::eventFilter(watched, event);
         }
     }
+
+private:
+    bool InBusyBox(QObject* watched) const {
+        if (const auto* widget = qobject_cast<QWidget*>(watched)) return widget->window() == &busyBox_;
+        if (const auto* window = qobject_cast<QWindow*>(watched)) return window == busyBox_.windowHandle();
+        return false;
+    }
+
+    const QWidget& busyBox_;
 };
 
 }  // namespace
 
 void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
-    static_cast<void>(progress);
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    InputBlocker blocker;
-    qApp->installEventFilter(&blocker);
-    // A command that takes longer than half a second says so in a small modal box.
-    QProgressDialog busyBox(QStringLiteral("正在处理，请稍候……"), QString(), 0, 0, this);
+    // A command that takes longer than half a second shows how far it is in a small modal
+    // box, whose cancel button stops it.
+    constexpr int Steps = 1000;
+    QProgressDialog busyBox(FromUtf8(messages::Working), FromUtf8(messages::Cancel), 0, Steps, this);
+    busyBox.setObjectName(QStringLiteral("进度框"));
     busyBox.setWindowTitle(windowTitle());
     busyBox.setWindowModality(Qt::ApplicationModal);
+    busyBox.setAutoClose(false);
+    busyBox.setAutoReset(false);
     busyBox.setMinimumDuration(500);
     busyBox.setValue(0);
+    connect(&busyBox, &QProgressDialog::canceled, &busyBox, [&progress] { progress.Cancel(); });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &busyBox, [&] {
+        if (!progress.CancelAsked()) busyBox.setValue(int(progress.Fraction() * Steps));
+    });
+    ticker.start(50);
+    InputBlocker blocker(busyBox);
+    qApp->installEventFilter(&blocker);
+    running_ = &progress;
+    if (closeAsked_) progress.Cancel();
 
     QEventLoop loop;
     std::exception_ptr failure;
@@ -270,8 +391,10 @@ void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress
     loop.exec();
     worker.join();
 
+    running_ = nullptr;
     qApp->removeEventFilter(&blocker);
     QGuiApplication::restoreOverrideCursor();
+    if (closeAsked_) QTimer::singleShot(0, this, &QWidget::close);
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -29,7 +29,7 @@ public:
     // Alt key) emits that button's signal.
     explicit MainWindow(QWidget* parent = nullptr);
 
-    // The window-created event: the open dialog starts in the run directory.
+    // The window-created event: both file dialogs start in the run directory.
     void WindowCreated(const std::string& runDirectory);
 
     // 选择打开, the open dialog behind the browse button.
@@ -38,13 +38,16 @@ public:
     // Browse: fills 文件名编辑框 from 选择打开 when the user confirms a name.
     void Browse();
 
-    // Fills 文件名编辑框, as for a file the program was asked to open.
+    // Fills 文件名编辑框, as for a file the program was asked to open; the password is
+    // what is still missing, so 密码编辑框 takes the focus.
     void SetFileNameText(const std::string& path);
 
     std::string FileNameText() override;
     std::string PasswordText() override;
     FileDialogSettings& SaveDialog() override { return saveDialog_; }
     bool OpenSaveDialog() override;
+    bool AskYesNo(const std::string& question) override;
+    std::optional<std::string> AskPasswordAgain() override;
     void ShowMessage(const std::string& text, MessageStyle style) override;
     void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override;
 
@@ -54,6 +57,12 @@ signals:
 
 protected:
     bool event(QEvent* event) override;
+    // One local file dragged from a file manager may be dropped: its path fills
+    // 文件名编辑框. Several files, a folder or anything else is refused.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    // Closing while a command works cancels it first; the window closes once it stopped.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateControls();
@@ -72,6 +81,8 @@ private:
     FileDialogSettings saveDialog_;        // 选择写出
     QPoint placedAt_;                      // where the window was centred, while not yet moved
     bool frameKnown_ = false;
+    WorkProgress* running_ = nullptr;      // the work of the command under way, if any
+    bool closeAsked_ = false;              // closing waits for that work to stop
 };
 
 }  // namespace jiajiemi

@@ -3,6 +3,7 @@
 // every desktop and which the tests can drive.
 #include "window/qt_file_dialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -61,6 +62,14 @@ bool OpenFileDialog(FileDialogSettings& settings, QWidget* parent) {
         if (dialog.exec() != QDialog::Accepted) return false;
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return false;
+        // A name in a folder that does not exist is refused here, as a missing file is in
+        // the open dialog, rather than confirmed and found wanting afterwards.
+        const QDir folder = QFileInfo(chosen.front()).absoluteDir();
+        if (settings.folderMustExist && !folder.exists()) {
+            QMessageBox::warning(&dialog, dialog.windowTitle(),
+                                 QStringLiteral("文件夹“%1”不存在。\n请检查路径是否正确。").arg(folder.path()));
+            continue;
+        }
         if (settings.askToCreate && !QFileInfo::exists(chosen.front()) &&
             QMessageBox::question(&dialog, dialog.windowTitle(),
                                   QStringLiteral("“%1”不存在。要创建该文件吗？").arg(QFileInfo(chosen.front()).fileName())) !=
