@@ -2,6 +2,8 @@
 // The command surface of a terminal.
 #include "cli/cli_surface.h"
 
+#include "commands/messages.h"
+
 #include <filesystem>
 #include <ostream>
 #include <sys/stat.h>
@@ -9,13 +11,15 @@
 namespace jiajiemi {
 
 CliSurface::CliSurface(std::string source, std::string destination, std::string password, bool force,
-                       std::ostream& out, std::ostream& err)
+                       std::ostream& out, std::ostream& err, int progressTerminal, ProgressTiming progressTiming)
     : source_(std::move(source)),
       destination_(std::move(destination)),
       password_(std::move(password)),
       force_(force),
       out_(out),
-      err_(err) {}
+      err_(err),
+      progressTerminal_(progressTerminal),
+      progressTiming_(progressTiming) {}
 
 bool CliSurface::Refused() const {
     struct stat info {};
@@ -30,7 +34,7 @@ std::string CliSurface::AbsoluteDestination() const {
 
 bool CliSurface::OpenSaveDialog() {
     if (Refused()) {
-        err_ << "目标文件“" << destination_ << "”已存在，如需覆盖请加 --force！" << std::endl;
+        err_ << messages::DestinationExistsBefore << destination_ << messages::DestinationExistsAfter << std::endl;
         return false;
     }
     saveDialog_.fileName = AbsoluteDestination();
@@ -41,6 +45,10 @@ std::optional<std::string> CliSurface::DestinationKnownAhead() { return Absolute
 
 void CliSurface::ShowMessage(const std::string& text, MessageStyle style) {
     (style == MessageStyle::Error ? err_ : out_) << text << std::endl;
+}
+
+void CliSurface::RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
+    RunShowingProgress(work, progress, progressTerminal_, progressTiming_);
 }
 
 }  // namespace jiajiemi

@@ -3,6 +3,7 @@
 // and the password sources, the save dialog is the DEST argument, and messages are lines.
 #pragma once
 
+#include "cli/progress_line.h"
 #include "commands/command_surface.h"
 
 #include <iosfwd>
@@ -12,8 +13,10 @@ namespace jiajiemi {
 
 class CliSurface : public CommandSurface {
 public:
+    // progressTerminal is where the progress line goes when it is a terminal (the tool's
+    // standard error); -1 for none.
     CliSurface(std::string source, std::string destination, std::string password, bool force, std::ostream& out,
-               std::ostream& err);
+               std::ostream& err, int progressTerminal = -1, ProgressTiming progressTiming = {});
 
     std::string FileNameText() override { return source_; }
     std::string PasswordText() override { return password_; }
@@ -28,6 +31,8 @@ public:
     std::optional<std::string> AskPasswordAgain() override { return password_; }
     // Information to standard output, errors to standard error, one line each.
     void ShowMessage(const std::string& text, MessageStyle style) override;
+    // The work on a thread of its own while a progress line is kept on the terminal.
+    void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override;
 
 private:
     bool Refused() const;
@@ -39,6 +44,8 @@ private:
     bool force_;
     std::ostream& out_;
     std::ostream& err_;
+    int progressTerminal_;
+    ProgressTiming progressTiming_;
     FileDialogSettings saveDialog_{FileDialogKind::Save};
 };
 

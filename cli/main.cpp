@@ -11,32 +11,27 @@
 //   the first line of standard input.
 // - An existing DEST is replaced only with --force, and only once the new content was
 //   written whole: a failed command leaves it as it was.
-// - Exit codes, one per outcome:
-//     0 done                          5 wrong password
-//     1 usage error                   6 the protected file was altered
-//     2 the file does not exist       7 DEST cannot be created, or exists without --force
-//     3 the file cannot be read       8 writing DEST failed
-//     4 not a protected file          9 the password cannot be read or used
+// - One exit code per outcome, as --help lists them (printed from ExitCodes below).
 #include "cli/cli_surface.h"
+#include "cli/password_input.h"
 #include "version.h"
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
+#include "commands/messages.h"
 
+#include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <termios.h>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 using jiajiemi::CommandOutcome;
-
-constexpr int ExitUsage = 1;
-constexpr int ExitPassword = 9;
+namespace messages = jiajiemi::messages;
 
 const char Help[] = R"(Usage:
   jiajiemi-cli encrypt SOURCE DEST [--force] [--password-file FILE]
@@ -52,101 +47,92 @@ Options:
   --force               replace an existing DEST
   --password-file FILE  read the password from the first line of FILE (an empty
                         line is the empty password; an empty file is refused)
+  --                    end the options: every later argument is a file name,
+                        even one that starts with "-"
 
 Without --password-file the password is asked on the terminal without echo
 (encrypt asks twice), or read from the first line of standard input when that
 is not a terminal; standard input with no line at all is refused. It is never
-taken from the command line.
+taken from the command line. A password has at most 65536 bytes (64 KiB): a
+longer line is refused. A password file or standard input is UTF-8: a UTF-8
+byte-order mark at its start is dropped, a UTF-16 one is refused.
 
 Messages are the window's: a success goes to standard output, an error to
-standard error.
-
-Exit codes:
-  0  done
-  1  usage error
-  2  the file does not exist, or cannot be opened
-  3  the file cannot be read (not a regular file, unreadable, 2 GiB or more)
-  4  not a protected file
-  5  wrong password
-  6  the protected file was altered
-  7  DEST cannot be created, or exists and --force was not given
-  8  writing DEST failed (an existing DEST is left as it was)
-  9  the password cannot be read, the two entries differ, or it holds a
-     character that cannot be used
+standard error. When standard error is a terminal and a command works for more
+than half a second, one line there shows the percentage done, erased before the
+message.
 )";
 
+struct ExitCodeRow {
+    int code;
+    std::vector<CommandOutcome> outcomes;  // the command outcomes that end with this code
+    std::string_view meaning;              // as --help and the man page say it
+};
+
+// The one list of exit codes: --help prints it and ExitCode looks outcomes up in it.
+const ExitCodeRow ExitCodes[] = {
+    {0, {CommandOutcome::Succeeded}, "done"},
+    {1, {}, "usage error"},
+    {2, {CommandOutcome::SourceMissing}, "the file does not exist, or cannot be opened"},
+    // The largest source, 2^31 - 1 less the 72 bytes before the content.
+    {3, {CommandOutcome::SourceUnreadable}, "the file cannot be read (not a regular file, unreadable, or larger than 2,147,483,575 bytes)"},
+    {4, {CommandOutcome::NotProtected}, "not a protected file"},
+    {5, {CommandOutcome::WrongPassword}, "wrong password"},
+    {6, {CommandOutcome::Tampered}, "the protected file was altered"},
+    // Cancelled is the one way the CLI cancels: DEST exists.
+    {7, {CommandOutcome::DestinationRefused, CommandOutcome::Cancelled},
+     "DEST cannot be created, or exists and --force was not given"},
+    {8, {CommandOutcome::WriteFailed}, "writing DEST failed (an existing DEST is left as it was)"},
+    {9, {CommandOutcome::PasswordNotEncodable, CommandOutcome::PasswordsDiffer},
+     "the password cannot be read, the two entries differ, or it holds a character that cannot be used"},
+    {10, {}, "standard output cannot be written (> /dev/full); what the command did stays done"},
+};
+
+constexpr int ExitUsage = 1;
+constexpr int ExitPassword = 9;
+constexpr int ExitOutput = 10;
+
 int ExitCode(CommandOutcome outcome) {
-    switch (outcome) {
-    case CommandOutcome::Succeeded: return 0;
-    case CommandOutcome::SourceMissing: return 2;
-    case CommandOutcome::SourceUnreadable: return 3;
-    case CommandOutcome::NotProtected: return 4;
-    case CommandOutcome::WrongPassword: return 5;
-    case CommandOutcome::Tampered: return 6;
-    case CommandOutcome::DestinationRefused:
-    case CommandOutcome::Cancelled: return 7;  // the one way the CLI cancels: DEST exists
-    case CommandOutcome::WriteFailed: return 8;
-    case CommandOutcome::PasswordNotEncodable:
-    case CommandOutcome::PasswordsDiffer: return ExitPassword;
-    }
+    for (const ExitCodeRow& row : ExitCodes)
+        if (std::find(row.outcomes.begin(), row.outcomes.end(), outcome) != row.outcomes.end()) return row.code;
     return ExitUsage;
 }
 
-void StripLineEnd(std::string& line) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-}
-
-// Nothing at all, not even a line end, is no password: an empty input must not quietly
-// become the empty password, which stores everything in plain.
-std::optional<std::string> FirstLine(std::istream& in) {
-    std::string line;
-    if (!std::getline(in, line)) return std::nullopt;
-    StripLineEnd(line);
-    return line;
-}
-
-// Reads one line from the terminal with echo off.
-std::optional<std::string> Prompt(const char* question) {
-    std::cerr << question << std::flush;
-    termios saved{};
-    const bool canHide = tcgetattr(STDIN_FILENO, &saved) == 0;
-    if (canHide) {
-        termios hidden = saved;
-        hidden.c_lflag &= ~tcflag_t(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
-    }
-    std::string line;
-    const bool got = bool(std::getline(std::cin, line));
-    if (canHide) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::cerr << std::endl;
-    if (!got) return std::nullopt;
-    StripLineEnd(line);
-    return line;
-}
-
-std::optional<std::string> ReadPassword(const std::string& passwordFile, bool confirm) {
-    if (!passwordFile.empty()) {
-        std::ifstream in(passwordFile, std::ios::binary);
-        std::optional<std::string> line;
-        if (in) line = FirstLine(in);
-        if (!line) std::cerr << "无法读取密码文件“" << passwordFile << "”！" << std::endl;
-        return line;
-    }
-    if (!isatty(STDIN_FILENO)) {
-        std::optional<std::string> line = FirstLine(std::cin);
-        if (!line) std::cerr << "无法从标准输入读取密码！" << std::endl;
-        return line;
-    }
-    std::optional<std::string> first = Prompt("密码：");
-    if (!first) return std::nullopt;
-    if (confirm) {
-        const std::optional<std::string> second = Prompt("再次输入密码：");
-        if (!second || *second != *first) {
-            std::cerr << "两次输入的密码不一致！" << std::endl;
-            return std::nullopt;
+// "Exit codes:" with one entry per code, its meaning wrapped at 80 columns under itself.
+void PrintExitCodes(std::ostream& out) {
+    constexpr std::size_t Width = 80;
+    out << "\nExit codes:\n";
+    for (const ExitCodeRow& row : ExitCodes) {
+        const std::string code = std::to_string(row.code);
+        const std::string indent(6, ' ');
+        std::string line = std::string(4 - code.size(), ' ') + code + "  ";
+        std::size_t at = 0;
+        bool first = true;
+        while (at < row.meaning.size()) {
+            std::size_t end = row.meaning.find(' ', at);
+            if (end == std::string_view::npos) end = row.meaning.size();
+            const std::string_view word = row.meaning.substr(at, end - at);
+            if (!first && line.size() + 1 + word.size() > Width) {
+                out << line << '\n';
+                line = indent;
+                first = true;
+            }
+            if (!first) line += ' ';
+            line += word;
+            first = false;
+            at = end + 1;
         }
+        out << line << '\n';
     }
-    return first;
+}
+
+// A success that could not be told is no success: a script must not read the silence
+// of a full disk as "done".
+int Finish(int code) {
+    std::cout.flush();
+    if (std::cout) return code;
+    std::cerr << messages::StandardOutputFailed << std::endl;
+    return code == 0 ? ExitOutput : code;
 }
 
 int UsageError(const std::string& problem) {
@@ -160,17 +146,25 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     std::string passwordFile;
     bool force = false;
+    bool optionsEnded = false;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
+        if (optionsEnded) {
+            positional.push_back(arg);
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::cout << Help;
-            return 0;
+            PrintExitCodes(std::cout);
+            return Finish(0);
         }
         if (arg == "--version") {
             std::cout << "jiajiemi-cli " << JIAJIEMI_VERSION << std::endl;
-            return 0;
+            return Finish(0);
         }
-        if (arg == "--force") {
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--force") {
             force = true;
         } else if (arg == "--password-file") {
             if (++k >= argc) return UsageError("--password-file needs a FILE");
@@ -192,11 +186,11 @@ int main(int argc, char** argv) {
         return UsageError("unknown command " + command);
     if (positional.size() != operands) return UsageError("wrong number of arguments for " + command);
 
-    const std::optional<std::string> password = ReadPassword(passwordFile, command == "encrypt");
+    const std::optional<std::string> password = jiajiemi::ReadPassword(passwordFile, command == "encrypt", std::cerr);
     if (!password) return ExitPassword;
 
     jiajiemi::CliSurface surface(positional[1], operands == 3 ? positional[2] : std::string(), *password, force,
-                                 std::cout, std::cerr);
+                                 std::cout, std::cerr, STDERR_FILENO);
     CommandOutcome outcome;
     if (command == "encrypt")
         outcome = jiajiemi::RunEncryptCommand(surface);
@@ -204,5 +198,5 @@ int main(int argc, char** argv) {
         outcome = jiajiemi::RunDecryptCommand(surface);
     else
         outcome = jiajiemi::RunVerifyCommand(surface);
-    return ExitCode(outcome);
+    return Finish(ExitCode(outcome));
 }

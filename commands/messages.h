@@ -43,4 +43,18 @@ inline constexpr std::string_view PasswordNotEncodable = "密码中含有无法�
 inline constexpr std::string_view SourceChanged = "指定文件在加密过程中被改动，未创建加密文件！";
 inline constexpr std::string_view ProtectedUnreadable = "无法读取指定加密文件！";
 
+// Command-line tool only.
+inline constexpr std::string_view PasswordPrompt = "密码：";
+inline constexpr std::string_view PasswordPromptAgain = "再次输入密码：";
+inline constexpr std::string_view PasswordFileUnreadableBefore = "无法读取密码文件“";
+inline constexpr std::string_view PasswordFileUnreadableAfter = "”！";
+inline constexpr std::string_view StandardInputUnreadable = "无法从标准输入读取密码！";
+inline constexpr std::string_view PasswordTooLong = "密码太长（最多65536字节）！";
+inline constexpr std::string_view PasswordUtf16 = "密码须为UTF-8编码，不能是UTF-16！";
+inline constexpr std::string_view StandardOutputFailed = "无法写入标准输出！";
+// The progress line on a terminal, followed by the percentage done.
+inline constexpr std::string_view WorkingLine = "正在处理…";
+inline constexpr std::string_view DestinationExistsBefore = "目标文件“";
+inline constexpr std::string_view DestinationExistsAfter = "”已存在，如需覆盖请加 --force！";
+
 }  // namespace jiajiemi::messages

@@ -7,28 +7,31 @@ _jiajiemi_cli() {
     local cur prev words cword split
     _init_completion -s || return
 
+    # The command is the first word that is neither an option nor --password-file's FILE;
+    # options may come anywhere, before it too. After "--" every word is an operand.
+    local command= operands=0 ended= i
+    for ((i = 1; i < cword; i++)); do
+        if [[ -z $ended ]]; then
+            case ${words[i]} in
+                --) ended=1; continue ;;
+                --password-file) ((++i)); continue ;;
+                -?*) continue ;;
+            esac
+        fi
+        if [[ -z $command ]]; then command=${words[i]}; else ((++operands)); fi
+    done
+
     # --password-file FILE and --password-file=FILE
-    if [[ $prev == --password-file ]]; then
+    if [[ -z $ended && $prev == --password-file ]]; then
         _filedir
         return
     fi
-    $split && return
-
-    # The command is the first word that is neither an option nor --password-file's FILE;
-    # options may come anywhere, before it too.
-    local command= operands=0 i
-    for ((i = 1; i < cword; i++)); do
-        case ${words[i]} in
-            --password-file) ((++i)) ;;
-            -?*) ;;
-            *) if [[ -z $command ]]; then command=${words[i]}; else ((++operands)); fi ;;
-        esac
-    done
+    [[ -z $ended ]] && $split && return
 
     local options needed
     case $command in
         '')
-            if [[ $cur == -* ]]; then
+            if [[ -z $ended && $cur == -* ]]; then
                 mapfile -t COMPREPLY < <(compgen -W '--force --password-file --help --version' -- "$cur")
             else
                 mapfile -t COMPREPLY < <(compgen -W 'encrypt decrypt verify' -- "$cur")
@@ -40,7 +43,9 @@ _jiajiemi_cli() {
         *) return ;;  # not a command: nothing would be accepted after it
     esac
     # The operands are files; once they are all there, only options are left.
-    if [[ $cur == -* ]] || ((operands >= needed)); then
+    if [[ -n $ended ]]; then
+        ((operands < needed)) && _filedir
+    elif [[ $cur == -* ]] || ((operands >= needed)); then
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     else
         _filedir

@@ -9,12 +9,19 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace jiajiemi {
 namespace {
+
+using namespace std::string_literals;
 
 using test::ReadBytes;
 using test::TempDir;
@@ -32,14 +39,17 @@ std::string ReadText(const std::string& path) {
 }
 
 // Runs the tool in dir with input as its standard input; fileSizeLimit, when set, caps
-// the size of the files it may write.
-CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0) {
+// the size of the files it may write; output, when set, is its standard output instead
+// of a file that the test reads.
+CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0,
+              const char* output = ".stdout") {
     WriteBytes(dir / ".stdin", input);
+    WriteBytes(dir / ".stdout", "");
     const pid_t pid = fork();
     if (pid == 0) {
         if (chdir(dir.path().c_str()) != 0) _exit(120);
         const int in = open(".stdin", O_RDONLY);
-        const int out = open(".stdout", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = open(output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(".stderr", O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(in, 0);
         dup2(out, 1);
@@ -140,6 +150,7 @@ TEST(Cli, ExitCodes) {
         {{"decrypt", "p.e", "out"}, "pw\n", 8, std::string(messages::DecryptedWriteFailed), 1000},
         {{"encrypt", "plain", "out", "--password-file", "missing"}, "", 9, "密码文件"},
         {{"encrypt", "plain", "out", "--password-file", "empty-file"}, "", 9, "密码文件"},
+        {{"encrypt", "plain", "out", "--password-file", "/dev/zero"}, "", 9, std::string(messages::PasswordTooLong)},
         {{"encrypt", "plain", "out"}, "", 9, "标准输入"},
         {{"encrypt", "plain", "out"}, "😀\n", 9, std::string(messages::PasswordNotEncodable)},
     };
@@ -154,12 +165,202 @@ TEST(Cli, ExitCodes) {
     }
 }
 
+// How a first line becomes the password, the same from a password file and from standard input.
+TEST(Cli, PasswordLines) {
+    TempDir dir;
+    WriteBytes(dir / "plain", "just text");
+    const std::string mark = "\xef\xbb\xbf";
+    const std::string longest(64 * 1024, 'a');
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::optional<std::string> password;  // nothing: refused with exit code 9
+        std::string err;                      // a part of standard error when refused
+    };
+    const Case cases[] = {
+        {"a carriage return ends the line too", "pw\r\nsecond\n", "pw", ""},
+        {"no line end", "pw", "pw", ""},
+        {"a UTF-8 mark is dropped", mark + "pw\r\n", "pw", ""},
+        {"a UTF-8 mark before the empty password", mark + "\n", "", ""},
+        {"the longest password", longest + "\r\n", longest, ""},
+        {"the longest password after a mark", mark + longest, longest, ""},
+        {"one byte too long", longest + "a\n", std::nullopt, std::string(messages::PasswordTooLong)},
+        {"too long and no line end", longest + longest, std::nullopt, std::string(messages::PasswordTooLong)},
+        {"UTF-16 little-endian", "\xff\xfep\0w\0\n\0"s, std::nullopt, std::string(messages::PasswordUtf16)},
+        {"UTF-16 big-endian", "\xfe\xff\0p\0w\0\n"s, std::nullopt, std::string(messages::PasswordUtf16)},
+        {"a mark alone is an empty input", mark, std::nullopt, "无法"},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir / "pw", c.bytes);
+        for (const bool fromFile : {true, false}) {
+            std::vector<std::string> args{"encrypt", "plain", "p.e", "--force"};
+            if (fromFile) args.insert(args.end(), {"--password-file", "pw"});
+            const CliRun run = RunCli(dir, args, fromFile ? "" : c.bytes);
+            const std::string where = c.name + (fromFile ? ", from a file" : ", from standard input");
+            if (c.password) {
+                EXPECT_EQ(run.code, 0) << where << "\n" << run.err;
+                EXPECT_EQ(ReadProtectedFile(dir / "p.e", *c.password).check, RecordCheck::Passed) << where;
+            } else {
+                EXPECT_EQ(run.code, 9) << where;
+                EXPECT_NE(run.err.find(c.err), std::string::npos) << where << "\n" << run.err;
+            }
+            std::filesystem::remove(dir / "p.e");
+        }
+    }
+}
+
+// The tool started on a terminal of its own (a pseudo-terminal), as from a shell; the test
+// keeps the terminal's side too, so that it can read its settings after the tool ended.
+struct TerminalRun {
+    pid_t pid = -1;
+    int master = -1;
+    int terminal = -1;
+    std::string shown;  // all the tool wrote so far
+
+    TerminalRun(const TempDir& dir, std::vector<std::string> args) {
+        if (openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return;
+        pid = fork();
+        if (pid == 0) {
+            setsid();
+            ioctl(terminal, TIOCSCTTY, 0);
+            dup2(terminal, 0);
+            dup2(terminal, 1);
+            dup2(terminal, 2);
+            if (chdir(dir.path().c_str()) != 0) _exit(120);
+            std::vector<char*> argv{const_cast<char*>(JIAJIEMI_CLI)};
+            for (auto& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(JIAJIEMI_CLI, argv.data());
+            _exit(121);
+        }
+    }
+    ~TerminalRun() {
+        if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        close(master);
+        close(terminal);
+    }
+
+    // Reads what the tool shows until text appears; gives up only when the tool is silent
+    // for long, so that a fault fails the test instead of hanging it.
+    bool WaitFor(std::string_view text) {
+        while (shown.find(text) == std::string::npos) {
+            pollfd ready{master, POLLIN, 0};
+            if (poll(&ready, 1, 30000) <= 0) return false;
+            char bytes[4096];
+            const ssize_t got = read(master, bytes, sizeof bytes);
+            if (got <= 0) return false;
+            shown.append(bytes, std::size_t(got));
+        }
+        return true;
+    }
+    void Type(std::string_view keys) { ASSERT_EQ(write(master, keys.data(), keys.size()), ssize_t(keys.size())); }
+    bool Echoing() const {
+        termios settings{};
+        tcgetattr(terminal, &settings);
+        return settings.c_lflag & ECHO;
+    }
+    int Wait() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+TEST(Cli, PromptOnTheTerminal) {
+    TempDir dir;
+    WriteBytes(dir / "plain", "just text");
+    struct Case {
+        std::string first, second;
+        int code;
+        std::string_view shown;  // a part of what the tool shows after the second entry
+    };
+    const Case cases[] = {
+        {"密码\n", "密码\n", 0, messages::SucceededAfter},
+        {"密码\n", "mima\n", 9, messages::PasswordsDiffer},
+    };
+    for (const Case& c : cases) {
+        TerminalRun run(dir, {"encrypt", "plain", "p.e", "--force"});
+        ASSERT_TRUE(run.WaitFor(messages::PasswordPrompt)) << run.shown;
+        EXPECT_FALSE(run.Echoing());
+        run.Type(c.first);
+        ASSERT_TRUE(run.WaitFor(messages::PasswordPromptAgain)) << run.shown;
+        run.Type(c.second);
+        EXPECT_TRUE(run.WaitFor(c.shown)) << run.shown;
+        EXPECT_EQ(run.Wait(), c.code) << c.second;
+        EXPECT_TRUE(run.Echoing());
+        EXPECT_EQ(run.shown.find("mima"), std::string::npos) << "a password was echoed";
+    }
+    EXPECT_EQ(ReadProtectedFile(dir / "p.e", "\xc3\xdc\xc2\xeb").check, RecordCheck::Passed);
+}
+
+// Ctrl-C at the prompt ends the tool as Ctrl-C does, and leaves the terminal echoing.
+TEST(Cli, CtrlCAtThePromptGivesTheEchoBack) {
+    TempDir dir;
+    WriteBytes(dir / "plain", "just text");
+    TerminalRun run(dir, {"encrypt", "plain", "p.e"});
+    ASSERT_TRUE(run.WaitFor(messages::PasswordPrompt)) << run.shown;
+    ASSERT_FALSE(run.Echoing());
+    run.Type("\x03");
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
+    EXPECT_TRUE(run.Echoing());
+    EXPECT_FALSE(std::filesystem::exists(dir / "p.e"));
+}
+
+// A success that cannot be written to standard output is not reported as one.
+TEST(Cli, FullStandardOutput) {
+    TempDir dir;
+    WriteBytes(dir / "plain", "just text");
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(5000, 7)), WriteOutcome::Written);
+    struct Case {
+        std::vector<std::string> args;
+        std::string input;
+        int code;
+    };
+    const Case cases[] = {
+        {{"encrypt", "plain", "out"}, "pw\n", 10},
+        {{"verify", "p.e"}, "pw\n", 10},
+        {{"--help"}, "", 10},
+        {{"--version"}, "", 10},
+        {{"verify", "p.e"}, "PW\n", 5},  // an error goes to standard error: its code stands
+    };
+    for (const Case& c : cases) {
+        const CliRun run = RunCli(dir, c.args, c.input, 0, "/dev/full");
+        EXPECT_EQ(run.code, c.code) << c.args[0];
+        EXPECT_EQ(run.err.find(messages::StandardOutputFailed) != std::string::npos, c.code == 10) << c.args[0];
+    }
+    // What the command did stays done.
+    EXPECT_EQ(ReadProtectedFile(dir / "out", "pw").check, RecordCheck::Passed);
+}
+
+// After "--" every argument is an operand, even one that looks like an option.
+TEST(Cli, DoubleDashEndsTheOptions) {
+    TempDir dir;
+    WriteBytes(dir / "--force", "content");
+    CliRun run = RunCli(dir, {"encrypt", "--", "--force", "-x"}, "pw\n");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadProtectedFile(dir / "-x", "pw").check, RecordCheck::Passed);
+    // --force before "--" is still the option, and replaces the file named "--force".
+    run = RunCli(dir, {"decrypt", "--force", "--", "-x", "--force"}, "pw\n");
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(ReadText(dir / "--force"), "content");
+    run = RunCli(dir, {"verify", "--", "-x", "--"}, "pw\n");
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err.find("wrong number"), std::string::npos) << run.err;
+}
+
 TEST(Cli, HelpAndVersion) {
     TempDir dir;
     CliRun run = RunCli(dir, {"--help"}, "");
     EXPECT_EQ(run.code, 0);
     EXPECT_NE(run.out.find("jiajiemi-cli encrypt SOURCE DEST"), std::string::npos);
     EXPECT_NE(run.out.find("Exit codes"), std::string::npos);
+    // The largest source that exit code 3 names is the record's own limit.
+    static_assert(ContentLimit == 2'147'483'575);
+    EXPECT_NE(run.out.find("2,147,483,575 bytes"), std::string::npos);
     run = RunCli(dir, {"--version"}, "");
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out.rfind("jiajiemi-cli ", 0), 0u);

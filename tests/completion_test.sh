@@ -52,6 +52,10 @@ check 'jiajiemi-cli verify --password-file=n'                  'notes.txt'
 check 'jiajiemi-cli decrypt --password-file=notes.txt report.e ' 'notes.txt report.e sub'
 check 'jiajiemi-cli unknown '                                  ''
 check 'jiajiemi-cli --force=e'                                 ''
+check 'jiajiemi-cli encrypt -- '                               'notes.txt report.e sub'
+check 'jiajiemi-cli -- encrypt --force r'                      'report.e'
+check 'jiajiemi-cli encrypt -- notes.txt report.e '            ''
+check 'jiajiemi-cli verify -- --password-file n'               ''
 
 [ "$fail" = 0 ] && echo "completion: every line completes as jiajiemi-cli accepts it"
 exit "$fail"

@@ -25,11 +25,11 @@ done < <(grep -E '^(encrypt|decrypt|verify) ' <<<"$help")
 
 # One line per exit code, "CODE MEANING", its wrapped lines joined.
 help_codes=$(awk '/^Exit codes:/ { on = 1; next }
-  on && /^  [0-9] / { if (c != "") print c; sub(/^ +/, ""); sub(/  +/, " "); c = $0; next }
+  on && /^ +[0-9]+  [^ ]/ { if (c != "") print c; sub(/^ +/, ""); sub(/  +/, " "); c = $0; next }
   on && /^   +[^ ]/ { sub(/^ +/, ""); c = c " " $0 }
   END { print c }' <<<"$help")
 page_codes=$(awk '/^\.SH/ { on = ($0 ~ /EXIT STATUS/); next }
-  on && /^\.B [0-9]$/ { if (c != "") print c; c = $2; next }
+  on && /^\.B [0-9]+$/ { if (c != "") print c; c = $2; next }
   on && /^\./ { next }
   on && c != "" { c = c " " $0 }
   END { print c }' <<<"$text")
