@@ -31,6 +31,10 @@ public:
     virtual std::optional<FollowPiece> Follower() { return std::nullopt; }
     // The content could not be read whole: it counts as empty.
     virtual void Discard() {}
+    // Whether the file's cache pages go back as it is read: worth it when a new file is
+    // made of the content meanwhile or soon, not when the file is only checked, perhaps
+    // to be read again at once.
+    virtual bool ReleaseInput() const { return true; }
 };
 
 // The content held whole in memory.
@@ -73,6 +77,7 @@ public:
             progress_.Advance(slot.size());
         };
     }
+    bool ReleaseInput() const override { return destination_ != nullptr; }
     // Emptied, the destination holds what a reading would hold, even after a write failed.
     void Discard() override {
         if (!destination_) return;
@@ -167,7 +172,7 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
     const std::string storedContent = ReadText(*file, 32);
     // Read once: a large file gives its cache pages back as it is read.
     try {
-        if (file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
+        if (sink.ReleaseInput() && file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
     } catch (const FileError&) {
     }
     try {
