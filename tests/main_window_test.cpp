@@ -487,8 +487,8 @@ private slots:
     }
 
     // The heavy part of a command runs off the window's thread: the window goes on with its
-    // events, shows a busy cursor and, after half a second, a modal box, and takes no
-    // input meanwhile, so no second command can start.
+    // events, shows a busy cursor and, after half a second, the progress box, and takes no
+    // other input meanwhile, so no second command can start.
     void workRunsBesideTheWindow() {
         std::thread::id workThread;
         int ticks = 0;
@@ -506,7 +506,7 @@ private slots:
             QTest::keyClick(Find<QLineEdit>("密码编辑框"), Qt::Key_D, Qt::AltModifier);
         });
         QTimer::singleShot(800, this, [&] {
-            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            auto* box = window_->findChild<QProgressDialog*>();
             boxShown = box && box->isVisible();
         });
 
@@ -524,10 +524,35 @@ private slots:
         QVERIFY(window_->isVisible());
     }
 
+    // Esc stops the work wherever the keyboard is, before the box shows and after.
+    void escapeCancelsTheWork() {
+        for (const int after : {200, 800}) {
+            WorkProgress progress;
+            progress.Expect(1000);
+            QTimer::singleShot(after, this, [this] { QTest::keyClick(Find<QLineEdit>("密码编辑框"), Qt::Key_Escape); });
+            bool cancelled = false;
+            try {
+                window_->RunInBackground([&] {
+                    for (int k = 0; k < 1000; ++k) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                        progress.Advance(1);
+                    }
+                }, progress);
+            } catch (const WorkCancelled&) {
+                cancelled = true;
+            }
+            QVERIFY2(cancelled, qPrintable(QString::number(after)));
+            QVERIFY(window_->isVisible());  // Esc during work cancels; it does not close the window
+        }
+    }
+
     void shortWorkShowsNoBox() {
         bool boxShown = false;
         QTimer watcher;
-        connect(&watcher, &QTimer::timeout, this, [&] { boxShown = boxShown || QApplication::activeModalWidget(); });
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            const auto* box = window_->findChild<QProgressDialog*>();
+            boxShown = boxShown || QApplication::activeModalWidget() || (box && box->isVisible());
+        });
         watcher.start(5);
         window_->RunInBackground([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }, Unwatched());
         QVERIFY(!boxShown);

@@ -12,6 +12,7 @@
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QKeyEvent>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QTimer>
@@ -321,10 +322,17 @@ namespace {
 // busy box with its cancel button takes input as usual.
 class InputBlocker : public QObject {
 public:
-    explicit InputBlocker(const QWidget& busyBox) : busyBox_(busyBox) {}
+    InputBlocker(const QWidget& busyBox, std::function<void()> cancel) : busyBox_(busyBox), cancel_(std::move(cancel)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        // Esc cancels wherever the keyboard is: the window manager may have left it on the
+        // main window rather than on the busy box.
+        const bool key = event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride;
+        if (key && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+            cancel_();
+            return true;
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -350,30 +358,41 @@ private:
     }
 
     const QWidget& busyBox_;
+    std::function<void()> cancel_;
 };
 
 }  // namespace
 
 void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress& progress) {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    // A command that takes longer than half a second shows how far it is in a small modal
-    // box, whose cancel button stops it.
+    // A command that takes longer than half a second shows how far it is in a small box,
+    // whose cancel button (or Esc) stops it.
     constexpr int Steps = 1000;
     QProgressDialog busyBox(FromUtf8(messages::Working), FromUtf8(messages::Cancel), 0, Steps, this);
     busyBox.setObjectName(QStringLiteral("进度框"));
     busyBox.setWindowTitle(windowTitle());
-    busyBox.setWindowModality(Qt::ApplicationModal);
+    // Not modal to Qt: the blocker below keeps every other input out, and a key meant for
+    // the box that the window manager leaves with the main window (Esc) still arrives.
+    busyBox.setWindowModality(Qt::NonModal);
     busyBox.setAutoClose(false);
     busyBox.setAutoReset(false);
     busyBox.setMinimumDuration(500);
     busyBox.setValue(0);
-    connect(&busyBox, &QProgressDialog::canceled, &busyBox, [&progress] { progress.Cancel(); });
+    const auto cancel = [&progress, &busyBox] {
+        progress.Cancel();
+        busyBox.hide();
+    };
+    connect(&busyBox, &QProgressDialog::canceled, &busyBox, cancel);
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, &busyBox, [&] {
-        if (!progress.CancelAsked()) busyBox.setValue(int(progress.Fraction() * Steps));
+        if (progress.CancelAsked()) return;
+        // Esc in the box cancels it without its canceled signal.
+        if (busyBox.wasCanceled()) return cancel();
+        busyBox.setValue(int(progress.Fraction() * Steps));
+        if (busyBox.isVisible() && !busyBox.isActiveWindow()) busyBox.activateWindow();
     });
     ticker.start(50);
-    InputBlocker blocker(busyBox);
+    InputBlocker blocker(busyBox, cancel);
     qApp->installEventFilter(&blocker);
     running_ = &progress;
     if (closeAsked_) progress.Cancel();
