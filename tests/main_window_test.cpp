@@ -571,7 +571,8 @@ private slots:
             if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
                 if (step == 0) {
                     step = 1;
-                    Confirm(dialog, missing);
+                    // From the event loop: the warning it brings up must find this timer free.
+                    QTimer::singleShot(0, dialog, [dialog, missing] { Confirm(dialog, missing); });
                 } else if (step == 2) {
                     step = 3;
                     dialog->reject();

@@ -15,6 +15,27 @@ namespace {
 
 QString FromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
+// Qt's dialog with the "folder must exist" rule: a name in a folder that does not exist is
+// refused while the dialog stays open, as a missing file is in the open dialog.
+class FolderCheckingDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    bool folderMustExist = false;
+
+    void accept() override {
+        const QStringList chosen = selectedFiles();
+        if (folderMustExist && acceptMode() == AcceptSave && !chosen.isEmpty()) {
+            const QDir folder = QFileInfo(chosen.front()).absoluteDir();
+            if (!folder.exists()) {
+                QMessageBox::warning(this, windowTitle(),
+                                     QStringLiteral("文件夹“%1”不存在。\n请检查路径是否正确。").arg(folder.path()));
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
 }  // namespace
 
 QStringList NameFilters(const std::vector<FileType>& types) {
@@ -31,7 +52,8 @@ QStringList NameFilters(const std::vector<FileType>& types) {
 bool OpenFileDialog(FileDialogSettings& settings, QWidget* parent) {
     const bool opening = settings.kind == FileDialogKind::Open;
 
-    QFileDialog dialog(parent);
+    FolderCheckingDialog dialog(parent);
+    dialog.folderMustExist = settings.folderMustExist;
     // The platform's dialog would ignore several of the settings and cannot be driven by tests.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     // The descriptions usually name their patterns already.
@@ -62,14 +84,6 @@ bool OpenFileDialog(FileDialogSettings& settings, QWidget* parent) {
         if (dialog.exec() != QDialog::Accepted) return false;
         const QStringList chosen = dialog.selectedFiles();
         if (chosen.isEmpty()) return false;
-        // A name in a folder that does not exist is refused here, as a missing file is in
-        // the open dialog, rather than confirmed and found wanting afterwards.
-        const QDir folder = QFileInfo(chosen.front()).absoluteDir();
-        if (settings.folderMustExist && !folder.exists()) {
-            QMessageBox::warning(&dialog, dialog.windowTitle(),
-                                 QStringLiteral("文件夹“%1”不存在。\n请检查路径是否正确。").arg(folder.path()));
-            continue;
-        }
         if (settings.askToCreate && !QFileInfo::exists(chosen.front()) &&
             QMessageBox::question(&dialog, dialog.windowTitle(),
                                   QStringLiteral("“%1”不存在。要创建该文件吗？").arg(QFileInfo(chosen.front()).fileName())) !=
