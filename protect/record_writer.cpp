@@ -29,7 +29,8 @@ using ContentReader = std::function<std::size_t(std::uint8_t* buffer, std::size_
 // place, and the length and header after it, once the content's digest is known: in a
 // temporary file nobody sees the order, and the bytes are those of a straight run.
 WriteOutcome WriteRecord(const std::string& path, std::string_view password, const ContentReader& read,
-                         std::size_t expectedLength, ReadFailure& readFailure, WorkProgress& progress) {
+                         std::size_t expectedLength, ReadFailure& readFailure, WorkProgress& progress,
+                         Replacing replacing) {
     const DigestText passwordDigest = ComputeDigestText(password);
     return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](PlainFile& file) {
         DigestContext digest;
@@ -80,13 +81,13 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
         }
         return WriteData(file, {ProtectedFileMagic}) && WriteText(file, {passwordDigest}) &&
                WriteText(file, {contentDigest});
-    });
+    }, replacing);
 }
 
 }  // namespace
 
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
-                                std::span<const std::uint8_t> content) {
+                                std::span<const std::uint8_t> content, Replacing replacing) {
     if (content.size() > ContentLimit) return WriteOutcome::WriteFailed;
     std::size_t taken = 0;
     ReadFailure ignored = ReadFailure::None;
@@ -95,29 +96,33 @@ WriteOutcome WriteProtectedFile(const std::string& path, std::string_view passwo
         std::copy_n(content.data() + taken, n, buffer);
         taken += n;
         return n;
-    }, content.size(), ignored, Unwatched());
+    }, content.size(), ignored, Unwatched(), replacing);
 }
 
 FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
-                           WorkProgress& progress) {
+                           WorkProgress& progress, Replacing replacing) {
     struct stat info {};
     if (sourcePath.empty() || ::stat(sourcePath.c_str(), &info) != 0) return {ReadFailure::Unreadable, {}};
     if (!S_ISREG(info.st_mode)) return {ReadFailure::NotRegularFile, {}};
     if (info.st_size > std::int64_t(ContentLimit)) return {ReadFailure::TooLarge, {}};
     PlainFile source;
+    std::int32_t size = 0;
     try {
         source.open(sourcePath, 1);
+        size = source.length();  // of the file opened, whatever the path names by now
     } catch (const FileError& error) {
         const int code = error.code().value();
+        if (code == EFBIG) return {ReadFailure::TooLarge, {}};
         return {code == EISDIR || code == EINVAL ? ReadFailure::NotRegularFile : ReadFailure::Unreadable, {}};
     }
+    if (std::size_t(size) > ContentLimit) return {ReadFailure::TooLarge, {}};
     // Read once: a large source gives its cache pages back as it is read.
-    if (info.st_size >= std::int64_t(ContentPiece)) source.releaseAfterReading();
+    if (std::size_t(size) >= ContentPiece) source.releaseAfterReading();
     FileEncryption result{ReadFailure::None, WriteOutcome::Written};
-    progress.Expect(2 * std::uint64_t(info.st_size));  // read once, written once
+    progress.Expect(2 * std::uint64_t(size));  // read once, written once
     result.written = WriteRecord(path, password, [&](std::uint8_t* buffer, std::size_t count) {
         return std::size_t(source.read(buffer, std::int32_t(count)));
-    }, std::size_t(info.st_size), result.readFailure, progress);
+    }, std::size_t(size), result.readFailure, progress, replacing);
     return result;
 }
 
