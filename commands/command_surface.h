@@ -51,6 +51,12 @@ public:
     // checks passed and the dialog confirmed that path; nothing when it is not known.
     virtual std::optional<std::string> DestinationKnownAhead() { return std::nullopt; }
 
+    // True when the user asked ahead that an existing destination be replaced (the
+    // command-line tool's --force). Otherwise a destination is replaced only when it was
+    // there as the save dialog confirmed it, which asked the user about it; one that
+    // appears later is left alone.
+    virtual bool ReplaceAsked() { return false; }
+
     // One message box captioned "Zaltor出品" with one OK button.
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;
 

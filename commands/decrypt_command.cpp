@@ -46,7 +46,9 @@ CommandOutcome DecryptInMemory(CommandSurface& surface, const std::string& passw
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
-    surface.RunInBackground([&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content)); }, progress);
+    surface.RunInBackground([&, replacing = ReplacingFor(surface, destination)] {
+        written = WriteAndReleaseWholeFile(destination, std::move(reading.content), Unwatched(), replacing);
+    }, progress);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
@@ -77,7 +79,7 @@ CommandOutcome RunDecryptCommand(CommandSurface& surface) {
     if (!password) return CommandOutcome::PasswordNotEncodable;
     if (const std::optional<std::string> ahead = surface.DestinationKnownAhead()) {
         // A destination that refuses now is left for the save dialog's turn, after the checks.
-        PendingReplacement replacement(*ahead, {}, 0);
+        PendingReplacement replacement(*ahead, {}, 0, ReplacingFor(surface, *ahead));
         if (replacement.file()) return DecryptAhead(surface, *password, *ahead, replacement);
     }
     return DecryptInMemory(surface, *password);

@@ -87,7 +87,9 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     const std::string source = surface.FileNameText();
     FileEncryption encryption;
     WorkProgress progress;
-    surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password); }, progress);
+    surface.RunInBackground([&, replacing = ReplacingFor(surface, destination)] {
+        encryption = EncryptFile(source, destination, *password, Unwatched(), replacing);
+    }, progress);
     switch (encryption.readFailure) {
     case ReadFailure::None: break;
     case ReadFailure::NotRegularFile:
