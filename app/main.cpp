@@ -7,6 +7,7 @@
 #include "commands/encrypt_command.h"
 #include "window/main_window.h"
 #include "app/run_directory.h"
+#include "protect/temporary_files.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -37,6 +38,7 @@ void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    jiajiemi::RemoveTemporaryFilesOnSignals();
     std::string startFolder;
     if (char* folder = getcwd(nullptr, 0)) {
         startFolder = folder;

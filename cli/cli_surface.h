@@ -22,6 +22,7 @@ public:
     bool OpenSaveDialog() override;
     // DEST as OpenSaveDialog will confirm it; nothing when it would refuse DEST.
     std::optional<std::string> DestinationKnownAhead() override;
+    bool ReplaceAsked() override { return force_; }
     // Information to standard output, errors to standard error, one line each.
     void ShowMessage(const std::string& text, MessageStyle style) override;
 

@@ -21,6 +21,7 @@
 #include "version.h"
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
+#include "protect/temporary_files.h"
 
 #include <cstring>
 #include <fstream>
@@ -156,6 +157,7 @@ int UsageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    jiajiemi::RemoveTemporaryFilesOnSignals();
     std::vector<std::string> positional;
     std::string passwordFile;
     bool force = false;
