@@ -92,7 +92,8 @@ Found Inspect(int folder, const std::string& name, Existing& existing) {
     if (::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? Found::Nothing : Found::Refused;
     // Other names of a file with several links would keep the old content.
     if (!S_ISREG(named.st_mode) || named.st_nlink != 1) return Found::Refused;
-    // O_NONBLOCK: something swapped in meanwhile, a FIFO say, must not block the open.
+    // O_NONBLOCK: something swapped in meanwhile, a FIFO say, must not block the open, and
+    // what was opened must be what was looked at.
     existing.file.reset(::openat(folder, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!existing.file || ::fstat(existing.file.get(), &existing.info) != 0) return Found::Refused;
     if (!S_ISREG(existing.info.st_mode) || existing.info.st_nlink != 1 || existing.info.st_ino != named.st_ino ||
