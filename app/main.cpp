@@ -8,6 +8,7 @@
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
 #include "window/main_window.h"
+#include "protect/temporary_files.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -50,6 +51,7 @@ std::string CurrentFolder() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    jiajiemi::RemoveTemporaryFilesOnSignals();
     const std::string startFolder = CurrentFolder();
     qtHandler = qInstallMessageHandler(StartupMessage);
     QApplication application(argc, argv);  // takes its own options out of argv

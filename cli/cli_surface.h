@@ -29,6 +29,7 @@ public:
     // empty line asked for the empty password: neither is asked again.
     bool AskYesNo(const std::string&) override { return true; }
     std::optional<std::string> AskPasswordAgain() override { return password_; }
+    bool ReplaceAsked() override { return force_; }
     // Information to standard output, errors to standard error, one line each.
     void ShowMessage(const std::string& text, MessageStyle style) override;
     // The work on a thread of its own while a progress line is kept on the terminal.

@@ -18,6 +18,7 @@
 #include "commands/decrypt_command.h"
 #include "commands/encrypt_command.h"
 #include "commands/messages.h"
+#include "protect/temporary_files.h"
 
 #include <algorithm>
 #include <cstring>
@@ -143,6 +144,7 @@ int UsageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    jiajiemi::RemoveTemporaryFilesOnSignals();
     std::vector<std::string> positional;
     std::string passwordFile;
     bool force = false;

@@ -5,6 +5,8 @@
 #include "commands/messages.h"
 #include "protect/password_bytes.h"
 
+#include <sys/stat.h>
+
 namespace jiajiemi {
 
 CommandOutcome Report(CommandSurface& surface, CommandOutcome outcome, std::string_view message, MessageStyle style) {
@@ -21,6 +23,12 @@ CommandOutcome ReportWrite(CommandSurface& surface, WriteOutcome written, const 
     }
     const std::string success = std::string(texts.successBefore) + destination + std::string(messages::SucceededAfter);
     return Report(surface, CommandOutcome::Succeeded, success, MessageStyle::Information);
+}
+
+Replacing ReplacingFor(CommandSurface& surface, const std::string& destination) {
+    struct stat info {};
+    const bool exists = ::lstat(destination.c_str(), &info) == 0;
+    return exists || surface.ReplaceAsked() ? Replacing::Allowed : Replacing::Forbidden;
 }
 
 std::optional<std::string> PasswordBytesOrReport(CommandSurface& surface) {

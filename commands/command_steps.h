@@ -26,6 +26,10 @@ struct WriteMessages {
 CommandOutcome ReportWrite(CommandSurface& surface, WriteOutcome written, const std::string& destination,
                            const WriteMessages& messages);
 
+// Whether the destination may be replaced: when it exists now, just after the save dialog
+// confirmed it (or DestinationKnownAhead told of it), or when the user asked ahead.
+Replacing ReplacingFor(CommandSurface& surface, const std::string& destination);
+
 // The password's bytes, or nothing after telling the user it cannot be used.
 std::optional<std::string> PasswordBytesOrReport(CommandSurface& surface);
 

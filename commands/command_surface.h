@@ -59,6 +59,11 @@ public:
     // The password typed once more, in a small dialog captioned "确认密码"; nothing when
     // the user cancelled it.
     virtual std::optional<std::string> AskPasswordAgain() = 0;
+    // True when the user asked ahead that an existing destination be replaced (the
+    // command-line tool's --force). Otherwise a destination is replaced only when it was
+    // there as the save dialog confirmed it, which asked the user about it; one that
+    // appears later is left alone.
+    virtual bool ReplaceAsked() { return false; }
 
     // One message box captioned "Zaltor出品" with one OK button.
     virtual void ShowMessage(const std::string& text, MessageStyle style) = 0;

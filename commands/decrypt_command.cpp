@@ -66,8 +66,9 @@ CommandOutcome DecryptHeld(CommandSurface& surface, const std::string& source, c
     const std::string destination = surface.SaveDialog().fileName;
     WriteOutcome written;
     WorkProgress writes;
-    surface.RunInBackground(
-        [&] { written = WriteAndReleaseWholeFile(destination, std::move(reading.content), writes); }, writes);
+    surface.RunInBackground([&, replacing = ReplacingFor(surface, destination)] {
+        written = WriteAndReleaseWholeFile(destination, std::move(reading.content), writes, replacing);
+    }, writes);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 
@@ -78,7 +79,7 @@ CommandOutcome DecryptTwice(CommandSurface& surface, const std::string& source, 
     if (const auto failed = ReportCheck(surface, Pass(surface, source, password, nullptr).check)) return *failed;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
     const std::string destination = surface.SaveDialog().fileName;
-    PendingReplacement replacement(destination, {}, 0);
+    PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
     if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
     const RecordPassing passing = Pass(surface, source, password, replacement.file());
     return FinishPassing(surface, passing, replacement, destination);
@@ -92,7 +93,7 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& source, 
     const std::string destination = surface.SaveDialog().fileName;
     // A surface that confirms another path than it announced: nothing is written for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    PendingReplacement replacement(destination, {}, 0);
+    PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
     if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
     const RecordPassing passing = Pass(surface, source, password, replacement.file());
     if (passing.check != RecordCheck::Passed) return *ReportCheck(surface, passing.check);

@@ -124,7 +124,9 @@ CommandOutcome RunEncryptCommand(CommandSurface& surface) {
     FileEncryption encryption;
     WorkProgress progress;
     try {
-        surface.RunInBackground([&] { encryption = EncryptFile(source, destination, *password, progress); }, progress);
+        surface.RunInBackground([&, replacing = ReplacingFor(surface, destination)] {
+            encryption = EncryptFile(source, destination, *password, progress, replacing);
+        }, progress);
     } catch (const WorkCancelled&) {
         return CommandOutcome::Cancelled;
     }

@@ -65,6 +65,12 @@ void PlainFile::open(const std::string& path, int openMode) {
     fd_ = fd;
 }
 
+void PlainFile::adopt(int fd, const std::string& path) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    path_ = path;
+}
+
 std::int32_t PlainFile::position() {
     const off_t value = ::lseek(fd_, 0, SEEK_CUR);
     if (value < 0) Fail("position of", path_);
@@ -133,6 +139,11 @@ void PlainFile::releaseAfterReading() {
     if (at >= 0) releaseFrom_ = at;  // a file that cannot tell its position keeps its pages
 }
 
+void PlainFile::writeBackAsWritten() {
+    writeBack_ = true;
+    writtenFrom_ = writtenTo_ = 0;
+}
+
 void PlainFile::writePlain(const void* buffer, std::int32_t count) {
     // At most 32 KiB per call. The kernel sizes the new file's cache pages by the call:
     // up to 32 KiB they come from the lists of pages freed a moment ago, bigger calls take
@@ -149,6 +160,26 @@ void PlainFile::writePlain(const void* buffer, std::int32_t count) {
         }
         if (put == 0) Fail("write", path_, ENOSPC);
         done += std::int32_t(put);
+    }
+    if (writeBack_ && done > 0) startWriteBack(done);
+}
+
+void PlainFile::startWriteBack(std::int32_t written) {
+    // Stretches of a few MiB: big enough to cost few calls, small enough that the disk
+    // starts early. What is left at the end goes with the flush.
+    constexpr std::int64_t Stretch = std::int64_t(4) << 20;
+    const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+    if (end < 0) return;
+    const std::int64_t start = end - written;
+    if (start != writtenTo_) {  // a seek: the stretch so far goes now, a new one begins
+        if (writtenTo_ > writtenFrom_)
+            ::sync_file_range(fd_, writtenFrom_, writtenTo_ - writtenFrom_, SYNC_FILE_RANGE_WRITE);
+        writtenFrom_ = start;
+    }
+    writtenTo_ = end;
+    if (writtenTo_ - writtenFrom_ >= Stretch) {
+        ::sync_file_range(fd_, writtenFrom_, writtenTo_ - writtenFrom_, SYNC_FILE_RANGE_WRITE);
+        writtenFrom_ = writtenTo_;
     }
 }
 

@@ -37,6 +37,9 @@ public:
     // Opens path with the access and disposition of openMode (1 to 6). Only regular files
     // (or links to them) are opened, so a FIFO cannot block and a directory is refused.
     void open(const std::string& path, int openMode);
+    // Takes over fd, an open regular file, as if open had opened it; path is only for
+    // error messages. The file closes fd from now on.
+    void adopt(int fd, const std::string& path);
 
     std::int32_t position();
     std::int32_t seek(std::int32_t offset, SeekOrigin origin);
@@ -57,13 +60,23 @@ public:
     // GiB. The file is not changed; a later read of it comes from the disk. Never fails.
     void releaseAfterReading();
 
+    // From now on, the system starts writing each stretch of what is written to the disk as
+    // soon as it is written, without waiting for it. A later flush then has little left to
+    // do, and the disk works while the caller computes. Never fails.
+    void writeBackAsWritten();
+
 protected:
     std::int32_t readPlain(void* buffer, std::int32_t count);
     void writePlain(const void* buffer, std::int32_t count);
 
 private:
+    void startWriteBack(std::int32_t written);
+
     int fd_ = -1;
     std::int64_t releaseFrom_ = -1;  // where the pages not yet given back begin; -1: keep all
+    bool writeBack_ = false;
+    std::int64_t writtenFrom_ = 0;  // the stretch written since the last writeback started
+    std::int64_t writtenTo_ = 0;
     std::string path_;
 };
 

@@ -35,7 +35,7 @@ inline constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffs
 
 // Writes a protected file of content under password (the password's bytes, as digested).
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
-                                std::span<const std::uint8_t> content);
+                                std::span<const std::uint8_t> content, Replacing replacing = Replacing::Allowed);
 
 struct FileEncryption {
     ReadFailure readFailure = ReadFailure::None;  // when not None, nothing was written
@@ -52,7 +52,7 @@ ReadFailure InspectSource(const std::string& sourcePath);
 // source that is its own destination keeps its content until the new file is complete.
 // Counts every byte read and written in progress, and stops with WorkCancelled on a cancel.
 FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
-                           WorkProgress& progress = Unwatched());
+                           WorkProgress& progress = Unwatched(), Replacing replacing = Replacing::Allowed);
 
 enum class RecordCheck {
     Passed,

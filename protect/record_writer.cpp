@@ -29,7 +29,8 @@ using ContentReader = std::function<std::size_t(std::uint8_t* buffer, std::size_
 // place, and the length and header after it, once the content's digest is known: in a
 // temporary file nobody sees the order, and the bytes are those of a straight run.
 WriteOutcome WriteRecord(const std::string& path, std::string_view password, const ContentReader& read,
-                         std::size_t expectedLength, ReadFailure& readFailure, WorkProgress& progress) {
+                         std::size_t expectedLength, ReadFailure& readFailure, WorkProgress& progress,
+                         Replacing replacing) {
     const DigestText passwordDigest = ComputeDigestText(password);
     return ReplaceFile(path, password, ProtectedFilePlainPrefix, [&](PlainFile& file) {
         DigestContext digest;
@@ -80,13 +81,13 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
         }
         return WriteData(file, {ProtectedFileMagic}) && WriteText(file, {passwordDigest}) &&
                WriteText(file, {contentDigest});
-    });
+    }, replacing);
 }
 
 }  // namespace
 
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
-                                std::span<const std::uint8_t> content) {
+                                std::span<const std::uint8_t> content, Replacing replacing) {
     if (content.size() > ContentLimit) return WriteOutcome::WriteFailed;
     std::size_t taken = 0;
     ReadFailure ignored = ReadFailure::None;
@@ -95,7 +96,7 @@ WriteOutcome WriteProtectedFile(const std::string& path, std::string_view passwo
         std::copy_n(content.data() + taken, n, buffer);
         taken += n;
         return n;
-    }, content.size(), ignored, Unwatched());
+    }, content.size(), ignored, Unwatched(), replacing);
 }
 
 namespace {
@@ -122,7 +123,7 @@ ReadFailure InspectSource(const std::string& sourcePath) {
 }
 
 FileEncryption EncryptFile(const std::string& sourcePath, const std::string& path, std::string_view password,
-                           WorkProgress& progress) {
+                           WorkProgress& progress, Replacing replacing) {
     PlainFile source;
     if (const ReadFailure failure = OpenSource(sourcePath, source); failure != ReadFailure::None) return {failure, {}};
     FileEncryption result{ReadFailure::None, WriteOutcome::Written};
@@ -139,7 +140,7 @@ FileEncryption EncryptFile(const std::string& sourcePath, const std::string& pat
                 throw FileError(ESTALE, "changed while read: " + sourcePath);
             }
             return got;
-        }, std::size_t(before.size), result.readFailure, progress);
+        }, std::size_t(before.size), result.readFailure, progress, replacing);
     } catch (const FileError&) {
         result.readFailure = ReadFailure::Unreadable;
     }

@@ -47,7 +47,8 @@ WholeFile ReadWholeFile(const std::string& path) {
     }
 }
 
-WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts) {
+WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts,
+                            Replacing replacing) {
     return ReplaceFile(path, {}, 0, [&](PlainFile& file) {
         try {
             for (const auto& part : parts) file.write(part.data(), Size32(part.size()));
@@ -55,10 +56,11 @@ WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::
         } catch (const FileError&) {
             return false;
         }
-    });
+    }, replacing);
 }
 
-WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress) {
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress,
+                                      Replacing replacing) {
     constexpr std::size_t Piece = std::size_t(8) << 20;
     const std::size_t pageSize = std::size_t(::sysconf(_SC_PAGESIZE));
     return ReplaceFile(path, {}, 0, [&](PlainFile& file) {
@@ -78,7 +80,7 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes,
         } catch (const FileError&) {
             return false;
         }
-    });
+    }, replacing);
 }
 
 }  // namespace jiajiemi

@@ -35,12 +35,14 @@ WholeFile ReadWholeFile(const std::string& path);
 
 // Writes the byte strings one after another as the whole new content of path, replacing
 // any existing file only once everything was written (see ReplaceFile).
-WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts);
+WriteOutcome WriteWholeFile(const std::string& path, std::initializer_list<std::span<const std::uint8_t>> parts,
+                            Replacing replacing = Replacing::Allowed);
 
 // Writes bytes as the whole new content of path, as WriteWholeFile does, and gives the
 // memory of each piece back to the system as soon as the piece is written: the pages of a
 // large content then become the new file's pages, instead of the file needing as much
 // fresh memory again.
-WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress = Unwatched());
+WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes, WorkProgress& progress = Unwatched(),
+                                      Replacing replacing = Replacing::Allowed);
 
 }  // namespace jiajiemi

@@ -9,10 +9,12 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <fstream>
 #include <optional>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -38,11 +40,11 @@ std::string ReadText(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Runs the tool in dir with input as its standard input; fileSizeLimit, when set, caps
+// Starts the tool in dir with input as its standard input; fileSizeLimit, when set, caps
 // the size of the files it may write; output, when set, is its standard output instead
-// of a file that the test reads.
-CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0,
-              const char* output = ".stdout") {
+// of a file that the test reads; under, when given, is a program that runs it.
+pid_t StartCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0,
+               const char* output = ".stdout", std::vector<std::string> under = {}) {
     WriteBytes(dir / ".stdin", input);
     WriteBytes(dir / ".stdout", "");
     const pid_t pid = fork();
@@ -54,24 +56,61 @@ CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::stri
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        // A signal that the test runner ignores would stay ignored in the tool.
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
         if (fileSizeLimit) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{fileSizeLimit, fileSizeLimit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        std::vector<char*> argv{const_cast<char*>(JIAJIEMI_CLI)};
+        std::vector<char*> argv;
+        for (auto& arg : under) argv.push_back(arg.data());
+        argv.push_back(const_cast<char*>(JIAJIEMI_CLI));
         for (auto& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        execv(JIAJIEMI_CLI, argv.data());
+        execvp(argv[0], argv.data());
         _exit(121);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    return pid;
+}
+
+// Waits for the tool and collects what it said.
+CliRun FinishCli(const TempDir& dir, pid_t pid, int* status = nullptr) {
+    int ended = 0;
+    waitpid(pid, &ended, 0);
+    if (status) *status = ended;
     CliRun run;
-    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.code = WIFEXITED(ended) ? WEXITSTATUS(ended) : 128 + WTERMSIG(ended);
     run.out = ReadText(dir / ".stdout");
     run.err = ReadText(dir / ".stderr");
     return run;
+}
+
+CliRun RunCli(const TempDir& dir, std::vector<std::string> args, const std::string& input, rlim_t fileSizeLimit = 0,
+              const char* output = ".stdout") {
+    return FinishCli(dir, StartCli(dir, std::move(args), input, fileSizeLimit, output));
+}
+
+void MakeSparseFile(const std::string& path, off_t size) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    close(fd);
+}
+
+// Waits while the tool runs until its temporary file for DEST holds at least bytes; false
+// when the tool ended first.
+bool WaitForTemporaryFile(const TempDir& dir, pid_t pid, const std::string& dest, off_t bytes) {
+    const std::string prefix = "." + dest + ".jiajiemi-";
+    for (;;) {
+        for (const auto& name : dir.Leftovers()) {
+            struct stat info {};
+            if (name.rfind(prefix, 0) == 0 && stat((dir / name).c_str(), &info) == 0 && info.st_size >= bytes) return true;
+        }
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) != 0) return false;
+        usleep(1000);
+    }
 }
 
 TEST(Cli, RoundTripWithEachPasswordSource) {
@@ -350,6 +389,102 @@ TEST(Cli, DoubleDashEndsTheOptions) {
     run = RunCli(dir, {"verify", "--", "-x", "--"}, "pw\n");
     EXPECT_EQ(run.code, 1);
     EXPECT_NE(run.err.find("wrong number"), std::string::npos) << run.err;
+}
+
+
+// A DEST that another process creates while the tool writes is left to it, unless --force
+// was given: then it is replaced as one that was there from the start.
+TEST(Cli, DestinationAppearingMeanwhile) {
+    TempDir dir;
+    MakeSparseFile(dir / "big", off_t(64) << 20);
+    for (const bool force : {false, true}) {
+        std::filesystem::remove(dir / "out");
+        std::vector<std::string> args = {"encrypt", "big", "out"};
+        if (force) args.push_back("--force");
+        const pid_t pid = StartCli(dir, args, "pw\n");
+        const bool running = WaitForTemporaryFile(dir, pid, "out", 0);
+        const int fd = open((dir / "out").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        const bool created = fd >= 0 && write(fd, "theirs", 6) == 6;
+        if (fd >= 0) close(fd);
+        const CliRun run = FinishCli(dir, pid);
+        ASSERT_TRUE(running && created) << "the tool finished before DEST could be created";
+        if (force) {
+            EXPECT_EQ(run.code, 0) << run.err;
+            EXPECT_EQ(ReadProtectedFile(dir / "out", "pw").check, RecordCheck::Passed);
+        } else {
+            EXPECT_EQ(run.code, 7);
+            EXPECT_EQ(run.err, std::string(messages::EncryptedCreateFailed) + "\n");
+            EXPECT_EQ(ReadText(dir / "out"), "theirs");
+        }
+        EXPECT_TRUE(dir.Leftovers().empty());
+    }
+}
+
+// SIGINT, SIGTERM and SIGHUP while a large file is written: the tool ends by the signal, as
+// a shell sees it 130, 143 and 129, and leaves no temporary file. Decrypt writes the
+// content while it reads it, so what would be left is unchecked plaintext.
+TEST(Cli, SignalsLeaveNothingBehind) {
+    TempDir dir;
+    MakeSparseFile(dir / "big", off_t(300) << 20);
+    ASSERT_EQ(EncryptFile(dir / "big", dir / "big.e", "pw").written, WriteOutcome::Written);
+    for (const std::string command : {"encrypt", "decrypt"}) {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            const pid_t pid = StartCli(dir, {command, command == "encrypt" ? "big" : "big.e", "out"}, "pw\n");
+            const bool grown = WaitForTemporaryFile(dir, pid, "out", off_t(16) << 20);
+            kill(pid, signal);
+            int status = 0;
+            FinishCli(dir, pid, &status);
+            ASSERT_TRUE(grown) << command << ": finished before the signal";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << command << " " << strsignal(signal);
+            EXPECT_TRUE(dir.Leftovers().empty()) << command << " " << strsignal(signal);
+            EXPECT_FALSE(std::filesystem::exists(dir / "out")) << command << " " << strsignal(signal);
+        }
+    }
+}
+
+// What the tool reports as written is on disk: in its own calls, traced, the new file is
+// flushed before it takes DEST's name, and the folder after that and before the success
+// message.
+TEST(Cli, FlushedBeforeTheSuccessMessage) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+    TempDir dir;
+    WriteBytes(dir / "source", ByteString(100000, 'x'));
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(100000, 'x')), WriteOutcome::Written);
+    const std::vector<std::string> strace = {"strace", "-qq", "-o", ".trace", "-e",
+                                             "trace=openat,fsync,fdatasync,rename,renameat,renameat2,linkat,write"};
+    for (const std::string command : {"encrypt", "decrypt"}) {
+        std::filesystem::remove(dir / "out");
+        const CliRun run = FinishCli(dir, StartCli(dir, {command, command == "encrypt" ? "source" : "p.e", "out"}, "pw\n", 0, ".stdout", strace));
+        if (run.code != 0 && run.err.find("ptrace") != std::string::npos) GTEST_SKIP() << "strace may not trace here";
+        ASSERT_EQ(run.code, 0) << run.err;
+        std::ifstream trace(dir / ".trace");
+        std::vector<std::string> calls;
+        for (std::string line; std::getline(trace, line);) calls.push_back(line);
+
+        // The steps in order, each found after the one before: a call that starts with one of
+        // the beginnings given and holds every part given.
+        std::size_t at = 0;
+        const auto find = [&](std::initializer_list<std::string> beginnings, std::initializer_list<std::string> parts) {
+            for (; at < calls.size(); ++at) {
+                const std::string& call = calls[at];
+                bool begins = false, holds = true;
+                for (const std::string& beginning : beginnings) begins = begins || call.rfind(beginning, 0) == 0;
+                for (const std::string& part : parts) holds = holds && call.find(part) != std::string::npos;
+                if (begins && holds) return true;
+            }
+            return false;
+        };
+        ASSERT_TRUE(find({"openat("}, {", \".out.jiajiemi-", "O_CREAT"})) << command;
+        const std::string& created = calls[at];
+        const std::string folder = created.substr(7, created.find(',') - 7);
+        const std::string file = created.substr(created.rfind("= ") + 2);
+        EXPECT_TRUE(find({"fsync(" + file + ")", "fdatasync(" + file + ")"}, {"= 0"})) << command << ": the file is flushed";
+        const std::string renamed = "(" + folder + ", \".out.jiajiemi-";
+        EXPECT_TRUE(find({"renameat2" + renamed, "renameat" + renamed, "linkat" + renamed}, {", " + folder + ", \"out\""}))
+            << command << ": then renamed";
+        EXPECT_TRUE(find({"fsync(" + folder + ")"}, {"= 0"})) << command << ": then the folder is flushed";
+        EXPECT_TRUE(find({"write(1, "}, {})) << command << ": then the success message";
+    }
 }
 
 TEST(Cli, HelpAndVersion) {

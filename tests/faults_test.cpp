@@ -164,6 +164,66 @@ TEST_F(Faults, NoThreadToSpare) {
     }
 }
 
+// A destination that another process creates after the save dialog confirmed a new one is
+// not replaced, in both commands and both ways of decrypting, unless replacing was asked
+// for ahead (the command-line tool's --force).
+TEST_F(Faults, DestinationAppearingAfterTheDialog) {
+    // The other process comes when the work after the save dialog starts.
+    class Intruded : public FakeSurface {
+    public:
+        std::string destination;
+        bool replaceAsked = false;
+        bool ReplaceAsked() override { return replaceAsked; }
+        void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override {
+            if (!dialogsShown.empty() && !std::filesystem::exists(destination)) {
+                EXPECT_EQ(InChild([&] {
+                              WriteBytes(destination, "theirs");
+                              return 0;
+                          }),
+                          0);
+            }
+            FakeSurface::RunInBackground(work, progress);
+        }
+    };
+    WriteBytes(dir / "source", "content");
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("content")), WriteOutcome::Written);
+    struct Case {
+        const char* command;
+        bool ahead;
+        bool replaceAsked;
+        CommandOutcome outcome;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {"encrypt", false, false, CommandOutcome::DestinationRefused, messages::EncryptedCreateFailed},
+        {"decrypt", false, false, CommandOutcome::DestinationRefused, messages::DecryptedCreateFailed},
+        {"decrypt", true, false, CommandOutcome::DestinationRefused, messages::DecryptedCreateFailed},
+        {"encrypt", false, true, CommandOutcome::Succeeded, messages::EncryptedBefore},
+        {"decrypt", true, true, CommandOutcome::Succeeded, messages::DecryptedBefore},
+    };
+    for (const Case& c : cases) {
+        const std::string dest = dir / "dest";
+        std::filesystem::remove(dest);
+        Intruded intruded;
+        intruded.destination = dest;
+        intruded.replaceAsked = c.replaceAsked;
+        intruded.fileName = std::string(c.command) == "encrypt" ? dir / "source" : dir / "p.e";
+        intruded.password = "pw";
+        intruded.ahead = c.ahead ? std::optional(dest) : std::nullopt;
+        intruded.answers.push_back(dest);
+        const CommandOutcome outcome =
+            std::string(c.command) == "encrypt" ? RunEncryptCommand(intruded) : RunDecryptCommand(intruded);
+        const std::string row = std::string(c.command) + (c.ahead ? " ahead" : "") + (c.replaceAsked ? " asked" : "");
+        EXPECT_EQ(outcome, c.outcome) << row;
+        EXPECT_EQ(intruded.TakeMessage().rfind(c.message, 0), 0u) << row;
+        if (c.outcome == CommandOutcome::Succeeded)
+            EXPECT_NE(ReadBytes(dest), Bytes("theirs")) << row;
+        else
+            EXPECT_EQ(ReadBytes(dest), Bytes("theirs")) << row;
+        EXPECT_TRUE(dir.Leftovers().empty()) << row;
+    }
+}
+
 // A length field that claims 4 GiB is a damaged file, not a request for 4 GiB of memory.
 TEST_F(Faults, LengthFieldClaimingFourGiB) {
     ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", Bytes("abc")), WriteOutcome::Written);
