@@ -34,6 +34,7 @@ void StartupMessage(QtMsgType type, const QMessageLogContext& context, const QSt
         qtHandler(type, context, message);
         return;
     }
+    jiajiemi::RemoveTemporaryFilesNow();
     std::fprintf(stderr, "jiajiemi: %s\njiajiemi: the window cannot be created (no usable display).\n",
                  message.toLocal8Bit().constData());
     std::_Exit(1);
@@ -52,6 +53,9 @@ std::string CurrentFolder() {
 
 int main(int argc, char* argv[]) {
     jiajiemi::RemoveTemporaryFilesOnSignals();
+    // Qt ends the process with exit() when the display's connection is lost, possibly with
+    // a command at work: what it was writing goes too.
+    std::atexit(jiajiemi::RemoveTemporaryFilesNow);
     const std::string startFolder = CurrentFolder();
     qtHandler = qInstallMessageHandler(StartupMessage);
     QApplication application(argc, argv);  // takes its own options out of argv

@@ -29,8 +29,7 @@ Slot slots[SlotCount];
 constexpr int RemovingSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void RemoveAndEnd(int signal) {
-    for (Slot& slot : slots)
-        if (slot.state.load() == Live) ::unlinkat(slot.folder, slot.name, 0);
+    RemoveTemporaryFilesNow();
     // The default action then ends the process by the signal, once the handler returns
     // and the signal is no longer blocked.
     std::signal(signal, SIG_DFL);
@@ -50,6 +49,11 @@ int RememberTemporaryFile(int folder, const char* name) {
         return k;
     }
     return -1;
+}
+
+void RemoveTemporaryFilesNow() {
+    for (Slot& slot : slots)
+        if (slot.state.load() == Live) ::unlinkat(slot.folder, slot.name, 0);
 }
 
 void ForgetTemporaryFile(int ticket) {

@@ -12,6 +12,10 @@ int RememberTemporaryFile(int folder, const char* name);
 // before its folder is closed. -1 is ignored.
 void ForgetTemporaryFile(int ticket);
 
+// Removes every temporary file being written, for a process that is about to end however
+// it ends; safe in a signal handler and at exit.
+void RemoveTemporaryFilesNow();
+
 // Makes SIGINT, SIGTERM and SIGHUP remove every temporary file being written before they
 // end the process as they would have (the shell then sees 128 plus the signal). A signal
 // that was ignored when this is called stays ignored. Call it once, early in main.
