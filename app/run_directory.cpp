@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The starting file and the run directory. "/" is ASCII, so a byte search never stops
-// inside a multi-byte UTF-8 character.
+// The starting file and the run directory.
 #include "app/run_directory.h"
+
+#include <filesystem>
 
 namespace jiajiemi {
 
@@ -13,9 +14,8 @@ std::string StartingFileName(const std::vector<std::string>& arguments, const st
 }
 
 std::string RunDirectory(const std::string& startingFile, const std::string& startFolder) {
-    const std::size_t slash = startingFile.rfind('/');
-    if (slash == std::string::npos) return startFolder;
-    return slash == 0 ? "/" : startingFile.substr(0, slash);
+    const std::string folder = std::filesystem::path(startingFile).parent_path().string();
+    return folder.empty() ? startFolder : folder;
 }
 
 }  // namespace jiajiemi

@@ -53,6 +53,12 @@ void KeyedFile::write(const void* buffer, std::int32_t count) {
     const auto writeOut = [&](std::span<const std::uint8_t> slot, std::size_t) {
         writePlain(slot.data(), std::int32_t(slot.size()));
     };
+    if (std::size_t(count) <= CipherPiece) {  // one piece: no pipeline to set up for it
+        const std::span<std::uint8_t> slot(ring.data(), std::size_t(count));
+        encipher(slot, 0);
+        writeOut(slot, 0);
+        return;
+    }
     // A failed write stops the enciphering; the bytes before it stay written.
     ProduceAndFollow(std::size_t(count), CipherPiece, std::span(ring.data(), ringSize), encipher, {writeOut});
 }
