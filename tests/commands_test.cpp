@@ -511,6 +511,15 @@ TEST_F(CommandsOnFiles, LargeDecryptInTheWindowNeedsLittleMemory) {
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0x77; }));
 }
 
+// A read error says nothing of the file either: a file that fails every read (EIO), as
+// this process's own memory does at its start, is unreadable, not "not protected".
+TEST_F(CommandsOnFiles, ReadErrorIsNotAVerdict) {
+    ahead = false;
+    EXPECT_EQ(Decrypt("/proc/self/mem", "pw", dir / "out"), CommandOutcome::SourceUnreadable);
+    EXPECT_EQ(surface.TakeMessage(), messages::ProtectedUnreadable);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+}
+
 // Memory that cannot be had says nothing of the file: it is never called altered.
 TEST_F(CommandsOnFiles, NoMemoryIsNotTampering) {
     if (UnderAddressSanitizer()) GTEST_SKIP() << "the address sanitizer cannot map its memory under an address-space limit";

@@ -17,6 +17,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -587,6 +588,16 @@ private slots:
         QVERIFY(!window_->OpenSaveDialog());
         QCOMPARE(step, 3);
         QVERIFY2(warning.contains(QStringLiteral("不存在")), qPrintable(warning));
+    }
+
+    // Each command button, by click or by its Alt key, emits its own signal once.
+    void buttonsEmitTheirSignals() {
+        QSignalSpy encrypt(window_.data(), &MainWindow::encryptRequested);
+        QSignalSpy decrypt(window_.data(), &MainWindow::decryptRequested);
+        QTest::mouseClick(Find<QPushButton>("加密"), Qt::LeftButton);
+        QTest::keyClick(Find<QLineEdit>("文件名编辑框"), Qt::Key_D, Qt::AltModifier);
+        QTRY_COMPARE(decrypt.count(), 1);
+        QCOMPARE(encrypt.count(), 1);
     }
 
     // Opened with a file, the path is there and the password is what the user types next.
