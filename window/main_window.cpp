@@ -228,7 +228,7 @@ std::string MainWindow::FileNameText() { return fileNameBox_->text().toStdString
 std::string MainWindow::PasswordText() { return passwordBox_->text().toStdString(); }
 
 bool MainWindow::OpenSaveDialog() {
-    if (closeAsked_) return false;  // the user is leaving: nothing more to ask
+    if (closeAsked_) return false;  // the user is leaving: nothing more to ask (see ShowMessage)
     return OpenFileDialog(saveDialog_, this);
 }
 
@@ -239,6 +239,7 @@ QString FromUtf8(std::string_view text) { return QString::fromUtf8(text.data(), 
 }  // namespace
 
 bool MainWindow::AskYesNo(const std::string& question) {
+    if (closeAsked_) return false;
     QMessageBox box(QMessageBox::Question, FromUtf8(messages::Caption), QString::fromStdString(question),
                     QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
@@ -248,6 +249,7 @@ bool MainWindow::AskYesNo(const std::string& question) {
 }
 
 std::optional<std::string> MainWindow::AskPasswordAgain() {
+    if (closeAsked_) return std::nullopt;
     QDialog dialog(this);
     dialog.setObjectName(QStringLiteral("确认密码对话框"));
     dialog.setWindowTitle(FromUtf8(messages::ConfirmPasswordCaption));
@@ -273,6 +275,9 @@ std::optional<std::string> MainWindow::AskPasswordAgain() {
 }
 
 void MainWindow::ShowMessage(const std::string& text, MessageStyle style) {
+    // The user closed the window while the work ended anyway: the command finishes without
+    // a box, so that the window closes as soon as it returns.
+    if (closeAsked_) return;
     // No owner window, yet nothing else takes input until it is answered.
     QMessageBox box(style == MessageStyle::Error ? QMessageBox::Critical : QMessageBox::Information,
                     FromUtf8(messages::Caption), QString::fromStdString(text), QMessageBox::Ok);
