@@ -267,6 +267,11 @@ WriteOutcome PendingReplacement::PutInPlace() {
         if (!KeepOwner(temporary_, existing.info)) return WriteOutcome::OpenFailed;
         if (!CopyAttributes(existing.file.get(), temporary_)) return WriteOutcome::WriteFailed;
         mode = existing.info.st_mode & 07777;
+        // A group that could not be kept (the user is not in it) must not inherit the old
+        // group's access: its members are other people.
+        struct stat now {};
+        if (::fstat(temporary_, &now) != 0) return WriteOutcome::WriteFailed;
+        if (now.st_gid != existing.info.st_gid) mode &= ~mode_t(S_IRWXG | S_ISGID);
     }
     // The mode comes after the owner, which would clear set-user-ID and set-group-ID bits.
     // The file is flushed before it takes the destination's name, so that a crash never
