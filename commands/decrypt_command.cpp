@@ -45,12 +45,15 @@ RecordPassing Pass(CommandSurface& surface, const std::string& source, const std
 // reading passed its checks too: a file that changed since the first is altered.
 CommandOutcome FinishPassing(CommandSurface& surface, const RecordPassing& passing, PendingReplacement& replacement,
                              const std::string& destination) {
-    if (passing.check != RecordCheck::Passed)
-        return *ReportCheck(surface, passing.check == RecordCheck::Unreadable ? RecordCheck::Unreadable
-                                                                              : RecordCheck::Tampered);
+    // A file that is gone or unreadable by now says so; any other failed check means it
+    // changed since it passed.
+    if (passing.check != RecordCheck::Passed) {
+        const bool gone = passing.check == RecordCheck::OpenFailed || passing.check == RecordCheck::Unreadable;
+        return *ReportCheck(surface, gone ? passing.check : RecordCheck::Tampered);
+    }
     WriteOutcome written;
     WorkProgress progress;
-    surface.RunInBackground([&] { written = replacement.Finish(passing.written); }, progress);
+    surface.RunInBackground([&] { written = replacement.Finish(passing.written, progress); }, progress);
     return ReportWrite(surface, written, destination, DecryptWriteMessages);
 }
 

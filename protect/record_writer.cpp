@@ -81,7 +81,7 @@ WriteOutcome WriteRecord(const std::string& path, std::string_view password, con
         }
         return WriteData(file, {ProtectedFileMagic}) && WriteText(file, {passwordDigest}) &&
                WriteText(file, {contentDigest});
-    }, replacing);
+    }, replacing, progress);
 }
 
 }  // namespace

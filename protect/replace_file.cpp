@@ -7,6 +7,7 @@
 #include "protect/temporary_files.h"
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
@@ -208,13 +209,22 @@ PendingReplacement::PendingReplacement(const std::string& destination, std::stri
     const Found found = Inspect(folder.get(), name, existing);
     if (found == Found::Refused || (found == Found::Usable && replacing == Replacing::Forbidden)) return;
 
+    // No ending signal may fall between the file's creation and its entry in the table
+    // that the signal's handler removes it by.
+    sigset_t ending, before;
+    sigemptyset(&ending);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signal);
+    ::pthread_sigmask(SIG_BLOCK, &ending, &before);
     std::string temporaryName;
     Descriptor temporary = CreateTemporary(folder.get(), name, temporaryName, newFileMode_);
+    if (temporary) {
+        folder_ = folder.release();
+        name_ = std::move(name);
+        temporaryName_ = std::move(temporaryName);
+        ticket_ = RememberTemporaryFile(folder_, temporaryName_.c_str());
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (!temporary) return;
-    folder_ = folder.release();
-    name_ = std::move(name);
-    temporaryName_ = std::move(temporaryName);
-    ticket_ = RememberTemporaryFile(folder_, temporaryName_.c_str());
 
     struct stat info {};
     if (::fstat(temporary.get(), &info) != 0) return;
@@ -243,14 +253,14 @@ void PendingReplacement::Discard() {
     ForgetTemporaryFile(std::exchange(ticket_, -1));
 }
 
-WriteOutcome PendingReplacement::Finish(bool written) {
+WriteOutcome PendingReplacement::Finish(bool written, const WorkProgress& progress) {
     if (!file_) return WriteOutcome::OpenFailed;
-    const WriteOutcome outcome = written ? PutInPlace() : WriteOutcome::WriteFailed;
+    const WriteOutcome outcome = written ? PutInPlace(progress) : WriteOutcome::WriteFailed;
     Discard();
     return outcome;
 }
 
-WriteOutcome PendingReplacement::PutInPlace() {
+WriteOutcome PendingReplacement::PutInPlace(const WorkProgress& progress) {
     try {
         file_->close();
     } catch (const FileError&) {
@@ -283,6 +293,8 @@ WriteOutcome PendingReplacement::PutInPlace() {
     struct stat named {};
     if (::fstatat(folder_, temporaryName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_ino != temporaryInode_)
         return WriteOutcome::WriteFailed;
+    // The last moment a cancel can still leave everything as it was.
+    progress.ThrowIfCancelled();
     if (!Rename()) return errno == EEXIST ? WriteOutcome::OpenFailed : WriteOutcome::WriteFailed;
     temporaryName_.clear();
     // The new name is on disk only with its folder. Best effort: the file is in place and
@@ -306,10 +318,11 @@ bool PendingReplacement::Rename() {
 }
 
 WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
-                         const std::function<bool(PlainFile&)>& write, Replacing replacing) {
+                         const std::function<bool(PlainFile&)>& write, Replacing replacing,
+                         const WorkProgress& progress) {
     PendingReplacement replacement(destination, password, plainPrefix, replacing);
     if (!replacement.file()) return WriteOutcome::OpenFailed;
-    return replacement.Finish(write(*replacement.file()));
+    return replacement.Finish(write(*replacement.file()), progress);
 }
 
 }  // namespace jiajiemi

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "protect/plain_file.h"
+#include "protect/work_progress.h"
 
 #include <cstdint>
 #include <functional>
@@ -51,10 +52,12 @@ public:
     // ACL, extended attributes; a new file's mode as the folder gives it), flushes it,
     // puts it in the destination's place and flushes the folder; otherwise removes it.
     // OpenFailed when the destination was refused, then or now.
-    WriteOutcome Finish(bool written);
+    // A cancel asked in progress by then, when the file is flushed and only its renaming
+    // is left, throws WorkCancelled and removes the temporary file.
+    WriteOutcome Finish(bool written, const WorkProgress& progress = Unwatched());
 
 private:
-    WriteOutcome PutInPlace();
+    WriteOutcome PutInPlace(const WorkProgress& progress);
     bool Rename();
     void Discard();
 
@@ -78,6 +81,7 @@ private:
 // group, mode, ACL and extended attributes; a new destination gets mode 0666 less what
 // the umask or the folder's default ACL take away.
 WriteOutcome ReplaceFile(const std::string& destination, std::string_view password, std::int32_t plainPrefix,
-                         const std::function<bool(PlainFile&)>& write, Replacing replacing = Replacing::Allowed);
+                         const std::function<bool(PlainFile&)>& write, Replacing replacing = Replacing::Allowed,
+                         const WorkProgress& progress = Unwatched());
 
 }  // namespace jiajiemi

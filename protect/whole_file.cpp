@@ -80,7 +80,7 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes,
         } catch (const FileError&) {
             return false;
         }
-    }, replacing);
+    }, replacing, progress);
 }
 
 }  // namespace jiajiemi

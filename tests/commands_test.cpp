@@ -456,18 +456,55 @@ TEST_F(CommandsOnFiles, CancelLeavesEverythingAsItWas) {
 }
 
 // The window's decrypt of a large file reads it twice; a file that changed in between is
-// altered, and nothing is written.
+// altered, one that is gone says so, and nothing is written either way.
 TEST_F(CommandsOnFiles, ProtectedFileChangedBeforeTheWriteIsAltered) {
-    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(20u << 20, 1)), WriteOutcome::Written);
-    surface.whileDialogOpen = [&] {
-        ByteString bytes = ReadBytes(dir / "p.e");
-        bytes[bytes.size() / 2] ^= 1;
-        WriteBytes(dir / "p.e", bytes);
+    struct Case {
+        std::string what;
+        std::function<void()> change;
+        CommandOutcome outcome;
+        std::string_view message;
     };
-    EXPECT_EQ(Decrypt(dir / "p.e", "pw", dir / "out"), CommandOutcome::Tampered);
-    EXPECT_EQ(surface.TakeMessage(), messages::Tampered);
-    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
-    EXPECT_TRUE(dir.Leftovers().empty());
+    const Case cases[] = {
+        {"a byte changed",
+         [&] {
+             ByteString bytes = ReadBytes(dir / "p.e");
+             bytes[bytes.size() / 2] ^= 1;
+             WriteBytes(dir / "p.e", bytes);
+         },
+         CommandOutcome::Tampered, messages::Tampered},
+        {"moved away", [&] { std::filesystem::rename(dir / "p.e", dir / "elsewhere.e"); }, CommandOutcome::SourceMissing,
+         messages::ProtectedOpenFailed},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(20u << 20, 1)), WriteOutcome::Written);
+        surface = FakeSurface();
+        surface.whileDialogOpen = c.change;
+        EXPECT_EQ(Decrypt(dir / "p.e", "pw", dir / "out"), c.outcome) << c.what;
+        EXPECT_EQ(surface.TakeMessage(), c.message) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << c.what;
+        EXPECT_TRUE(dir.Leftovers().empty()) << c.what;
+    }
+}
+
+// A cancel that comes while the last step flushes the new file still leaves everything as
+// it was: the rename is the last moment it is heard, and success is never claimed.
+TEST_F(CommandsOnFiles, CancelDuringTheLastStepStillHolds) {
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", ByteString(20u << 20, 4)), WriteOutcome::Written);
+    for (const bool withAhead : {false, true}) {
+        WriteBytes(dir / "existing", "old");
+        surface = FakeSurface();
+        int works = 0;
+        const int last = withAhead ? 2 : 3;  // ahead: pass, finish; window: check, pass, finish
+        surface.beforeWork = [&](WorkProgress& progress) {
+            if (++works == last) progress.Cancel();
+        };
+        ahead = withAhead;
+        EXPECT_EQ(Decrypt(dir / "p.e", "pw", dir / "existing"), CommandOutcome::Cancelled) << withAhead;
+        EXPECT_EQ(works, last) << withAhead;
+        EXPECT_TRUE(surface.messages.empty()) << withAhead;
+        EXPECT_EQ(ReadBytes(dir / "existing"), Bytes("old")) << withAhead;
+        EXPECT_TRUE(dir.Leftovers().empty()) << withAhead;
+    }
 }
 
 // A source that changes while it is encrypted is reported, and no torn copy is stored.

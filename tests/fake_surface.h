@@ -92,7 +92,11 @@ public:
     // cancels, or the world that changes a file meanwhile.
     std::function<void(WorkProgress&, const std::atomic<bool>& workDone)> besideWork;
 
+    // Runs just before each work, on the calling thread.
+    std::function<void(WorkProgress&)> beforeWork;
+
     void RunInBackground(const std::function<void()>& work, WorkProgress& progress) override {
+        if (beforeWork) beforeWork(progress);
         ++busy;
         std::atomic<bool> done{false};
         std::thread beside;

@@ -12,30 +12,32 @@
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QKeyEvent>
-#include <QFileInfo>
-#include <QMimeData>
-#include <QTimer>
-#include <QUrl>
-#include <QVBoxLayout>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressDialog>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include <algorithm>
 #include <exception>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 namespace jiajiemi {
@@ -388,37 +390,61 @@ void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress
         busyBox.hide();
     };
     connect(&busyBox, &QProgressDialog::canceled, &busyBox, cancel);
+    bool boxActivated = false;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, &busyBox, [&] {
         if (progress.CancelAsked()) return;
         // Esc in the box cancels it without its canceled signal.
         if (busyBox.wasCanceled()) return cancel();
         busyBox.setValue(int(progress.Fraction() * Steps));
-        if (busyBox.isVisible() && !busyBox.isActiveWindow()) busyBox.activateWindow();
+        // Once, when it shows, and only while the user is in this program.
+        if (busyBox.isVisible() && !boxActivated && QGuiApplication::applicationState() == Qt::ApplicationActive) {
+            busyBox.activateWindow();
+            boxActivated = true;
+        }
     });
     ticker.start(50);
     InputBlocker blocker(busyBox, cancel);
     qApp->installEventFilter(&blocker);
     running_ = &progress;
     if (closeAsked_) progress.Cancel();
+    // However the work ends, the window is itself again afterwards.
+    struct Restore {
+        MainWindow& window;
+        InputBlocker& blocker;
+        ~Restore() {
+            window.running_ = nullptr;
+            qApp->removeEventFilter(&blocker);
+            QGuiApplication::restoreOverrideCursor();
+            if (window.closeAsked_) QTimer::singleShot(0, &window, &QWidget::close);
+        }
+    } restore{*this, blocker};
 
     QEventLoop loop;
     std::exception_ptr failure;
-    std::thread worker([&] {
+    const auto runWork = [&] {
         try {
             work();
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-
-    running_ = nullptr;
-    qApp->removeEventFilter(&blocker);
-    QGuiApplication::restoreOverrideCursor();
-    if (closeAsked_) QTimer::singleShot(0, this, &QWidget::close);
+    };
+    std::optional<std::thread> worker;
+    try {
+        worker.emplace([&] {
+            runWork();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the work runs here, the window frozen until it ends, as it
+        // would with no threads at all.
+    }
+    if (worker) {
+        loop.exec();
+        worker->join();
+    } else {
+        runWork();
+    }
     if (failure) std::rethrow_exception(failure);
 }
 
