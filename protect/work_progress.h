@@ -31,6 +31,8 @@ public:
         if (cancelled_.load()) throw WorkCancelled();
     }
 
+    // Whether the work has announced how much it will do.
+    bool Measured() const { return total_.load() > 0; }
     // From 0 to 1; 0 while nothing is announced.
     double Fraction() const {
         const std::uint64_t total = total_.load();

@@ -506,9 +506,11 @@ private slots:
             QTest::mouseClick(Find<QPushButton>("加密"), Qt::LeftButton);
             QTest::keyClick(Find<QLineEdit>("密码编辑框"), Qt::Key_D, Qt::AltModifier);
         });
+        int busyMaximum = -1;
         QTimer::singleShot(800, this, [&] {
             auto* box = window_->findChild<QProgressDialog*>();
             boxShown = box && box->isVisible();
+            if (box) busyMaximum = box->maximum();
         });
 
         window_->RunInBackground([&] {
@@ -517,6 +519,7 @@ private slots:
         }, Unwatched());
 
         QVERIFY(workThread != std::thread::id() && workThread != std::this_thread::get_id());
+        QCOMPARE(busyMaximum, 0);  // nothing announced: a busy bar, not 0 %
         QVERIFY2(ticks > 20, qPrintable(QString::number(ticks)));
         QVERIFY(waitCursor);
         QVERIFY(boxShown);

@@ -396,7 +396,10 @@ void MainWindow::RunInBackground(const std::function<void()>& work, WorkProgress
         if (progress.CancelAsked()) return;
         // Esc in the box cancels it without its canceled signal.
         if (busyBox.wasCanceled()) return cancel();
-        busyBox.setValue(int(progress.Fraction() * Steps));
+        // A step that announces nothing (the final flush) shows that it is busy, not 0 %.
+        const int maximum = progress.Measured() ? Steps : 0;
+        if (busyBox.maximum() != maximum) busyBox.setRange(0, maximum);
+        busyBox.setValue(int(progress.Fraction() * maximum));
         // Once, when it shows, and only while the user is in this program.
         if (busyBox.isVisible() && !boxActivated && QGuiApplication::applicationState() == Qt::ApplicationActive) {
             busyBox.activateWindow();
