@@ -41,15 +41,17 @@ RecordPassing Pass(CommandSurface& surface, const std::string& source, const std
     return passing;
 }
 
-// Puts what was passed into the replacement in the destination's place, once the second
-// reading passed its checks too: a file that changed since the first is altered.
-CommandOutcome FinishPassing(CommandSurface& surface, const RecordPassing& passing, PendingReplacement& replacement,
-                             const std::string& destination) {
-    // A file that is gone or unreadable by now says so; any other failed check means it
-    // changed since it passed.
+// Reads and checks the protected file again while writing it beside destination, and puts
+// it in place once every check passed. After an earlier check, a file that fails now has
+// changed since, unless it is gone or unreadable, which it says.
+CommandOutcome WriteBeside(CommandSurface& surface, const std::string& source, const std::string& password,
+                           const std::string& destination, bool checkedBefore) {
+    PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
+    if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
+    const RecordPassing passing = Pass(surface, source, password, replacement.file());
     if (passing.check != RecordCheck::Passed) {
         const bool gone = passing.check == RecordCheck::OpenFailed || passing.check == RecordCheck::Unreadable;
-        return *ReportCheck(surface, gone ? passing.check : RecordCheck::Tampered);
+        return *ReportCheck(surface, checkedBefore && !gone ? RecordCheck::Tampered : passing.check);
     }
     WriteOutcome written;
     WorkProgress progress;
@@ -81,11 +83,7 @@ CommandOutcome DecryptHeld(CommandSurface& surface, const std::string& source, c
 CommandOutcome DecryptTwice(CommandSurface& surface, const std::string& source, const std::string& password) {
     if (const auto failed = ReportCheck(surface, Pass(surface, source, password, nullptr).check)) return *failed;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
-    const std::string destination = surface.SaveDialog().fileName;
-    PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
-    if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    const RecordPassing passing = Pass(surface, source, password, replacement.file());
-    return FinishPassing(surface, passing, replacement, destination);
+    return WriteBeside(surface, source, password, surface.SaveDialog().fileName, true);
 }
 
 // A destination known before the command (the command-line tool's DEST): refused before
@@ -96,11 +94,7 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& source, 
     const std::string destination = surface.SaveDialog().fileName;
     // A surface that confirms another path than it announced: nothing is written for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
-    if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    const RecordPassing passing = Pass(surface, source, password, replacement.file());
-    if (passing.check != RecordCheck::Passed) return *ReportCheck(surface, passing.check);
-    return FinishPassing(surface, passing, replacement, destination);
+    return WriteBeside(surface, source, password, destination, false);
 }
 
 }  // namespace

@@ -33,6 +33,14 @@ inline constexpr std::int32_t ContentOffset = 72;
 // The longest content a record holds: the whole file must stay below 2^31 bytes.
 inline constexpr std::size_t ContentLimit = std::size_t(INT32_MAX) - ContentOffset;
 
+// The content moves in pieces through a ring, written and read alike: each piece is
+// enciphered or deciphered while others are digested and written on other cores. A piece
+// of 1 MiB is enciphered and written by one thread in one go; a small content uses
+// smaller pieces, so that it costs little.
+inline constexpr std::size_t ContentPiece = std::size_t(1) << 20;
+inline constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
+inline constexpr std::size_t RingPieces = 8;
+
 // Writes a protected file of content under password (the password's bytes, as digested).
 WriteOutcome WriteProtectedFile(const std::string& path, std::string_view password,
                                 std::span<const std::uint8_t> content, Replacing replacing = Replacing::Allowed);

@@ -17,9 +17,6 @@
 namespace jiajiemi {
 namespace {
 
-constexpr std::size_t ContentPiece = std::size_t(1) << 20;
-constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
-constexpr std::size_t RingPieces = 8;
 
 // Where a content goes while it is read and digested.
 class ContentSink {

@@ -14,12 +14,6 @@
 namespace jiajiemi {
 namespace {
 
-// The content moves in pieces through a ring: each piece is enciphered and written while
-// later ones are read and earlier ones digested, on other cores. A piece of 1 MiB is
-// enciphered and written by one thread in one go.
-constexpr std::size_t ContentPiece = std::size_t(1) << 20;
-constexpr std::size_t MinContentPiece = std::size_t(64) << 10;
-constexpr std::size_t RingPieces = 8;
 
 // Reads up to count bytes of a content into buffer and returns how many, fewer only at
 // its end; throws FileError when the content cannot be read.
