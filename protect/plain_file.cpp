@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace jiajiemi {
 namespace {
@@ -36,6 +37,7 @@ int OpenFlags(int openMode) {
 }  // namespace
 
 PlainFile::~PlainFile() {
+    awaitBackgroundFlush();
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -66,6 +68,7 @@ void PlainFile::open(const std::string& path, int openMode) {
 }
 
 void PlainFile::adopt(int fd, const std::string& path) {
+    awaitBackgroundFlush();
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
     path_ = path;
@@ -181,14 +184,49 @@ void PlainFile::startWriteBack(std::int32_t written) {
         ::sync_file_range(fd_, writtenFrom_, writtenTo_ - writtenFrom_, SYNC_FILE_RANGE_WRITE);
         writtenFrom_ = writtenTo_;
     }
+    unflushed_ += written;
+    flushInBackground();
+}
+
+void PlainFile::flushInBackground() {
+    // Writing back only hands the pages to the disk: a disk with a cache of its own (a
+    // virtual machine's host above all) holds them until it is told to flush, and the last
+    // flush then waits for everything at once. Told every few tens of MiB, it flushes
+    // while the caller computes; one flush at a time, never waited for here.
+    constexpr std::int64_t FlushStretch = std::int64_t(32) << 20;
+    if (unflushed_ < FlushStretch || backgroundFlushing_.load()) return;
+    if (backgroundFlush_.joinable()) backgroundFlush_.join();
+    backgroundFlushing_.store(true);
+    try {
+        backgroundFlush_ = std::jthread([this, fd = fd_] {
+            if (::fdatasync(fd) != 0 && backgroundFlushError_.load() == 0) backgroundFlushError_.store(errno);
+            backgroundFlushing_.store(false);
+        });
+        unflushed_ = 0;
+    } catch (const std::system_error&) {  // no thread to be had: the last flush does it all
+        backgroundFlushing_.store(false);
+    }
+}
+
+void PlainFile::awaitBackgroundFlush() {
+    if (backgroundFlush_.joinable()) backgroundFlush_.join();
 }
 
 void PlainFile::flush() {
+    awaitBackgroundFlush();
+    // The system reports a failed write to one flush only, which may have been one in the
+    // background.
+    if (const int error = backgroundFlushError_.exchange(0)) Fail("flush", path_, error);
     if (::fsync(fd_) != 0) Fail("flush", path_);
 }
 
 void PlainFile::close() {
+    awaitBackgroundFlush();
     if (fd_ < 0) return;
+    if (const int error = backgroundFlushError_.exchange(0)) {
+        ::close(std::exchange(fd_, -1));
+        Fail("flush", path_, error);
+    }
     const int fd = fd_;
     fd_ = -1;
     // The descriptor is gone even when close reports an error; it must not be closed twice.

@@ -3,9 +3,11 @@
 // calls and no buffering of its own, and FileError, the one error of the file layer.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <system_error>
+#include <thread>
 
 namespace jiajiemi {
 
@@ -61,8 +63,10 @@ public:
     void releaseAfterReading();
 
     // From now on, the system starts writing each stretch of what is written to the disk as
-    // soon as it is written, without waiting for it. A later flush then has little left to
-    // do, and the disk works while the caller computes. Never fails.
+    // soon as it is written, without waiting for it, and every few tens of MiB a thread of
+    // its own flushes what was written so far. A later flush then has little left to do,
+    // and the disk works while the caller computes. A failure of such a flush is reported by
+    // the next flush or close.
     void writeBackAsWritten();
 
 protected:
@@ -71,12 +75,18 @@ protected:
 
 private:
     void startWriteBack(std::int32_t written);
+    void flushInBackground();
+    void awaitBackgroundFlush();
 
     int fd_ = -1;
     std::int64_t releaseFrom_ = -1;  // where the pages not yet given back begin; -1: keep all
     bool writeBack_ = false;
     std::int64_t writtenFrom_ = 0;  // the stretch written since the last writeback started
     std::int64_t writtenTo_ = 0;
+    std::int64_t unflushed_ = 0;  // bytes written since the last background flush began
+    std::jthread backgroundFlush_;
+    std::atomic<bool> backgroundFlushing_{false};
+    std::atomic<int> backgroundFlushError_{0};
     std::string path_;
 };
 

@@ -487,6 +487,27 @@ TEST(Cli, FlushedBeforeTheSuccessMessage) {
     }
 }
 
+// A flush that fails in the background, while the rest is still being written, fails the
+// command as the last flush would: the system reports a lost write to one flush only.
+TEST(Cli, AFailedFlushOnTheWayFailsTheWrite) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "needs strace";
+    TempDir dir;
+    const ByteString content(std::size_t(80) << 20, 'x');  // flushed on the way more than once
+    WriteBytes(dir / "source", content);
+    ASSERT_EQ(WriteProtectedFile(dir / "p.e", "pw", content), WriteOutcome::Written);
+    const std::vector<std::string> strace = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=fdatasync",
+                                             "-e", "inject=fdatasync:error=EIO:when=1"};
+    for (const std::string command : {"encrypt", "decrypt"}) {
+        const CliRun run = FinishCli(dir, StartCli(dir, {command, command == "encrypt" ? "source" : "p.e", "out"},
+                                                   "pw\n", 0, ".stdout", strace));
+        if (run.code != 8 && run.err.find("ptrace") != std::string::npos) GTEST_SKIP() << "strace may not trace here";
+        EXPECT_EQ(run.code, 8) << command << ": " << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out")) << command;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(entry.path().filename().string().find(".out."), std::string::npos) << command;
+    }
+}
+
 TEST(Cli, HelpAndVersion) {
     TempDir dir;
     CliRun run = RunCli(dir, {"--help"}, "");
