@@ -32,23 +32,25 @@ constexpr WriteMessages DecryptWriteMessages{messages::DecryptedCreateFailed, me
                                              messages::DecryptedBefore};
 
 // Reads and checks the protected file, passing its content on to destination (nowhere
-// when null), as work in the background with a progress of its own.
+// when null), as work in the background with a progress of its own; with a seal, as
+// PassProtectedFile says.
 RecordPassing Pass(CommandSurface& surface, const std::string& source, const std::string& password,
-                   PlainFile* destination) {
+                   PlainFile* destination, RecordSeal* seal = nullptr) {
     RecordPassing passing;
     WorkProgress progress;
-    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, destination, progress); }, progress);
+    surface.RunInBackground([&] { passing = PassProtectedFile(source, password, destination, progress, seal); },
+                            progress);
     return passing;
 }
 
 // Reads and checks the protected file again while writing it beside destination, and puts
-// it in place once every check passed. After an earlier check, a file that fails now has
-// changed since, unless it is gone or unreadable, which it says.
+// it in place once every check passed. After an earlier check (whose seal is given), a
+// file that fails now has changed since, unless it is gone or unreadable, which it says.
 CommandOutcome WriteBeside(CommandSurface& surface, const std::string& source, const std::string& password,
-                           const std::string& destination, bool checkedBefore) {
+                           const std::string& destination, RecordSeal* checkedBefore) {
     PendingReplacement replacement(destination, {}, 0, ReplacingFor(surface, destination));
     if (!replacement.file()) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    const RecordPassing passing = Pass(surface, source, password, replacement.file());
+    const RecordPassing passing = Pass(surface, source, password, replacement.file(), checkedBefore);
     if (passing.check != RecordCheck::Passed) {
         const bool gone = passing.check == RecordCheck::OpenFailed || passing.check == RecordCheck::Unreadable;
         return *ReportCheck(surface, checkedBefore && !gone ? RecordCheck::Tampered : passing.check);
@@ -78,12 +80,14 @@ CommandOutcome DecryptHeld(CommandSurface& surface, const std::string& source, c
 }
 
 // A large file: checked without holding anything, then, once the save dialog named the
-// destination, read and checked again while written beside it. The content is never
-// held whole and goes nowhere but the destination's own folder.
+// destination, read again while written beside it, and found the same by the first
+// check's seal. The content is never held whole and goes nowhere but the destination's
+// own folder.
 CommandOutcome DecryptTwice(CommandSurface& surface, const std::string& source, const std::string& password) {
-    if (const auto failed = ReportCheck(surface, Pass(surface, source, password, nullptr).check)) return *failed;
+    RecordSeal seal;
+    if (const auto failed = ReportCheck(surface, Pass(surface, source, password, nullptr, &seal).check)) return *failed;
     if (!surface.OpenSaveDialog()) return CommandOutcome::Cancelled;
-    return WriteBeside(surface, source, password, surface.SaveDialog().fileName, true);
+    return WriteBeside(surface, source, password, surface.SaveDialog().fileName, &seal);
 }
 
 // A destination known before the command (the command-line tool's DEST): refused before
@@ -94,7 +98,7 @@ CommandOutcome DecryptAhead(CommandSurface& surface, const std::string& source, 
     const std::string destination = surface.SaveDialog().fileName;
     // A surface that confirms another path than it announced: nothing is written for it.
     if (destination != ahead) return ReportWrite(surface, WriteOutcome::OpenFailed, destination, DecryptWriteMessages);
-    return WriteBeside(surface, source, password, destination, false);
+    return WriteBeside(surface, source, password, destination, nullptr);
 }
 
 }  // namespace

@@ -11,13 +11,16 @@
 #pragma once
 
 #include "protect/bytes.h"
+#include "protect/digest_text.h"
 #include "protect/plain_file.h"
+#include "protect/poly1305.h"
 #include "protect/replace_file.h"
 #include "protect/whole_file.h"
 #include "protect/work_progress.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -87,12 +90,31 @@ struct RecordPassing {
     bool written = true;  // false when writing to the destination failed
 };
 
+// What a check that passed saw of a protected file, so that a later reading can tell that
+// the file still holds the same content without digesting it again (the digest costs
+// three times what the tag costs): the stored content digest, the content's length and a
+// Poly1305 tag of the content under a key drawn at random for this seal and never shown.
+// Without the key nobody can make another content give the same tag, but by a chance
+// below 2^-75 for the longest content.
+struct RecordSeal {
+    RecordSeal();  // draws the key; with no random bytes to be had, there is none
+
+    std::optional<Poly1305Key> key;
+    bool sealed = false;  // by a check that passed, using the key
+    DigestText storedDigest;
+    std::optional<std::size_t> contentLength;  // none when the content counted as empty
+    Poly1305Tag tag{};
+};
+
 // Reads and checks a protected file as ReadProtectedFile does, but never holds the content
 // whole: it goes piece by piece to destination (nowhere when null), written from its
 // current position as it is read, whatever the checks decide in the end. A content that
 // cannot be read whole leaves the destination empty, as it leaves the content of a
 // reading empty.
+// With a seal that has a key and is not sealed yet, a check that passes seals it. With a
+// sealed seal, the content is not digested: the check passes when the file holds what the
+// seal saw, and says Tampered when it holds anything else.
 RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination = nullptr,
-                                WorkProgress& progress = Unwatched());
+                                WorkProgress& progress = Unwatched(), RecordSeal* seal = nullptr);
 
 }  // namespace jiajiemi

@@ -9,9 +9,11 @@
 #include "protect/typed_io.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <sys/random.h>
 #include <vector>
 
 namespace jiajiemi {
@@ -98,26 +100,24 @@ private:
 // error, or no memory. It must never pass for a changed file.
 struct ContentUnreadable {};
 
-// Reads the content's byte string from file into sink and returns its digest text; the
-// digest follows the reading piece by piece on a core of its own. A content cut short by
-// the end of the file counts as empty, as ReadData leaves it; a read error or a lack of
-// memory throws ContentUnreadable.
-DigestText ReadContent(PlainFile& file, ContentSink& sink, WorkProgress& progress) {
+// Reads the content's byte string from file into sink, while each of checks follows the
+// reading piece by piece on a core of its own, and returns its length. A content cut short
+// by the end of the file counts as empty, as ReadData leaves it, and gives no length; a
+// read error or a lack of memory throws ContentUnreadable.
+std::optional<std::size_t> ReadContent(PlainFile& file, ContentSink& sink, std::vector<FollowPiece> checks,
+                                       WorkProgress& progress) {
     std::optional<std::uint32_t> length;
     try {
         length = ReadStoredLength(file);
     } catch (const FileError&) {
         throw ContentUnreadable();
     }
-    DigestContext digest;
-    digest.Start();
     std::size_t read = 0;
     if (length) {
         try {
             const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
             const std::span<std::uint8_t> buffer = sink.Buffer(*length, piece);
-            std::vector<FollowPiece> followers{
-                [&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); }};
+            std::vector<FollowPiece> followers = std::move(checks);
             std::optional<FollowPiece> follower = sink.Follower();
             const bool destinationFollows = follower.has_value();
             if (follower) followers.push_back(std::move(*follower));
@@ -137,13 +137,15 @@ DigestText ReadContent(PlainFile& file, ContentSink& sink, WorkProgress& progres
     }
     if (!length || read != *length) {
         sink.Discard();
-        return ComputeDigestText(std::string_view());
+        return std::nullopt;
     }
-    return digest.Finish();
+    return read;
 }
 
-// Opens a protected file and checks it in the order magic, password, content.
-RecordCheck CheckRecord(const std::string& path, std::string_view password, ContentSink& sink, WorkProgress& progress) {
+// Opens a protected file and checks it in the order magic, password, content; with a
+// seal, as PassProtectedFile says.
+RecordCheck CheckRecord(const std::string& path, std::string_view password, ContentSink& sink, WorkProgress& progress,
+                        RecordSeal* seal = nullptr) {
     if (path.empty()) return RecordCheck::OpenFailed;
     std::unique_ptr<PlainFile> file = MakeFile(password, ProtectedFilePlainPrefix);
     try {
@@ -172,11 +174,34 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
         if (sink.ReleaseInput() && file->length() >= std::int32_t(ContentPiece)) file->releaseAfterReading();
     } catch (const FileError&) {
     }
+    const bool again = seal && seal->sealed;
+    if (again && storedContent != seal->storedDigest) return RecordCheck::Tampered;
+
+    DigestContext digest;
+    digest.Start();
+    std::optional<Poly1305> tag;
+    std::vector<FollowPiece> checks;
+    if (!again)
+        checks.push_back([&](std::span<const std::uint8_t> slot, std::size_t) { digest.Update(slot.data(), slot.size()); });
+    if (seal && seal->key) {
+        tag.emplace(*seal->key);
+        checks.push_back([&](std::span<const std::uint8_t> slot, std::size_t) { tag->Update(slot.data(), slot.size()); });
+    }
+    std::optional<std::size_t> length;
     try {
-        if (CompareText(storedContent.c_str(), ReadContent(*file, sink, progress).c_str()) != 0)
-            return RecordCheck::Tampered;
+        length = ReadContent(*file, sink, std::move(checks), progress);
     } catch (const ContentUnreadable&) {
         return RecordCheck::Unreadable;
+    }
+    if (again) return length == seal->contentLength && tag->Finish() == seal->tag ? RecordCheck::Passed : RecordCheck::Tampered;
+
+    const DigestText found = length ? digest.Finish() : ComputeDigestText(std::string_view());
+    if (CompareText(storedContent.c_str(), found.c_str()) != 0) return RecordCheck::Tampered;
+    if (tag) {
+        seal->sealed = true;
+        seal->storedDigest = storedContent;
+        seal->contentLength = length;
+        seal->tag = tag->Finish();
     }
     return RecordCheck::Passed;
 }
@@ -191,11 +216,23 @@ RecordReading ReadProtectedFile(const std::string& path, std::string_view passwo
     return reading;
 }
 
+RecordSeal::RecordSeal() {
+    Poly1305Key drawn;
+    std::size_t got = 0;
+    while (got < drawn.size()) {
+        const ssize_t n = ::getrandom(drawn.data() + got, drawn.size() - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        got += std::size_t(n);
+    }
+    key = drawn;
+}
+
 RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination,
-                                WorkProgress& progress) {
+                                WorkProgress& progress, RecordSeal* seal) {
     RecordPassing passing;
     PassedContent passed(destination, passing.written, progress);
-    passing.check = CheckRecord(path, password, passed, progress);
+    passing.check = CheckRecord(path, password, passed, progress, seal);
     return passing;
 }
 

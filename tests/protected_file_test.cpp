@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -170,6 +171,71 @@ TEST(ProtectedFile, DamagedRecords) {
         EXPECT_EQ(PassProtectedFile(path, "secret").check, RecordCheck::OpenFailed);
     }
     EXPECT_EQ(OpenFileRegistry::Instance().size(), 0u);  // every path closed its file
+}
+
+// A second reading with the seal of a first check passes the file that still holds what
+// the check saw, and nothing else; without a key the second reading digests again.
+TEST(ProtectedFile, SealedReadingFindsTheSameFileOnly) {
+    TempDir dir;
+    ByteString content((3u << 20) + 5);  // several pieces
+    for (std::size_t k = 0; k < content.size(); ++k) content[k] = std::uint8_t(k * 31 + k / 4096);
+    ByteString other = content;
+    other[other.size() / 2] ^= 1;
+    ASSERT_EQ(WriteProtectedFile(dir / "p", "secret", content), WriteOutcome::Written);
+    ASSERT_EQ(WriteProtectedFile(dir / "other", "secret", other), WriteOutcome::Written);
+    ASSERT_EQ(WriteProtectedFile(dir / "empty", "secret", ByteString{}), WriteOutcome::Written);
+    const ByteString record = ReadBytes(dir / "p");
+    const ByteString otherRecord = ReadBytes(dir / "other");
+    ByteString emptyRecord = ReadBytes(dir / "empty");
+    emptyRecord.resize(ContentLengthOffset);  // counts as empty: its stored digest is that of nothing
+    const ByteString nothing;
+
+    using Change = std::function<ByteString(ByteString)>;
+    const Change same = [](ByteString r) { return r; };
+    const Change flipContent = [](ByteString r) { r.at(r.size() - 7) ^= 1; return r; };
+    const Change flipStoredDigest = [](ByteString r) { r.at(ContentDigestOffset + 3) ^= 1; return r; };
+    const Change append = [](ByteString r) { r.insert(r.end(), {1, 2, 3}); return r; };
+    const Change cut = [](ByteString r) { r.pop_back(); return r; };
+    const Change toOther = [&](ByteString) { return otherRecord; };
+    struct Case {
+        const char* what;
+        bool keyed;
+        const ByteString& first;  // the record the first check sees
+        Change change;
+        std::string password;
+        RecordCheck expected;
+        const ByteString& written;  // what the destination holds when the reading passes
+    };
+    const Case cases[] = {
+        {"unchanged", true, record, same, "secret", RecordCheck::Passed, content},
+        {"bytes appended", true, record, append, "secret", RecordCheck::Passed, content},
+        {"a content byte changed", true, record, flipContent, "secret", RecordCheck::Tampered, nothing},
+        {"the stored digest changed", true, record, flipStoredDigest, "secret", RecordCheck::Tampered, nothing},
+        {"cut short", true, record, cut, "secret", RecordCheck::Tampered, nothing},
+        {"another intact record", true, record, toOther, "secret", RecordCheck::Tampered, nothing},
+        {"a wrong password now", true, record, same, "wrong", RecordCheck::WrongPassword, nothing},
+        {"counted as empty, unchanged", true, emptyRecord, same, "secret", RecordCheck::Passed, nothing},
+        {"no key, unchanged", false, record, same, "secret", RecordCheck::Passed, content},
+        {"no key, a content byte changed", false, record, flipContent, "secret", RecordCheck::Tampered, nothing},
+        {"no key, another intact record", false, record, toOther, "secret", RecordCheck::Passed, other},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(dir / "p", c.first);
+        RecordSeal seal;
+        ASSERT_TRUE(seal.key) << "no random bytes";
+        if (!c.keyed) seal.key.reset();
+        ASSERT_EQ(PassProtectedFile(dir / "p", "secret", nullptr, Unwatched(), &seal).check, RecordCheck::Passed) << c.what;
+        EXPECT_EQ(seal.sealed, c.keyed) << c.what;
+
+        WriteBytes(dir / "p", c.change(c.first));
+        const FileHandle out = OpenKeyedFile(dir / "out", 4);
+        const RecordPassing passing = PassProtectedFile(dir / "p", c.password, &Registered(out), Unwatched(), &seal);
+        CloseFile(out);
+        EXPECT_EQ(passing.check, c.expected) << c.what;
+        if (passing.check == RecordCheck::Passed) {
+            EXPECT_TRUE(ReadBytes(dir / "out") == c.written) << c.what;
+        }
+    }
 }
 
 // Bytes on disk, with no password, and what ReadText gives and where it leaves the file.
