@@ -41,10 +41,10 @@ void KeyedFile::write(const void* buffer, std::int32_t count) {
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     // The caller's bytes stay as they are, so they are enciphered in a copy: a ring of a
     // few pieces, each written on another thread while the next is enciphered.
-    // Kept from call to call: a fresh buffer for every large write would be zeroed anew.
-    std::vector<std::uint8_t>& ring = writeRing_;
+    // Kept from call to call, so that its fresh pages are touched once.
+    ByteString& ring = writeRing_;
     const std::size_t ringSize = std::min<std::size_t>(std::size_t(count), WriteRingPieces * CipherPiece);
-    if (ring.size() < ringSize) ring.assign(ringSize, 0);
+    if (ring.size() < ringSize) ring.resize(ringSize);
     const auto encipher = [&](std::span<std::uint8_t> slot, std::size_t first) {
         std::copy_n(bytes + first, slot.size(), slot.data());
         keys_.EncipherSpan(plainPrefix_, pos + std::int64_t(first), slot.data(), slot.size());

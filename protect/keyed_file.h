@@ -3,6 +3,7 @@
 // position-keyed stream on their way in and out.
 #pragma once
 
+#include "protect/bytes.h"
 #include "protect/key_stream.h"
 #include "protect/plain_file.h"
 
@@ -27,7 +28,7 @@ public:
 private:
     std::int32_t plainPrefix_;
     PasswordKeys keys_;  // serves reads and writes alike: the two key sets are always equal
-    std::vector<std::uint8_t> writeRing_;  // the enciphered copies of a write's pieces
+    ByteString writeRing_;  // the enciphered copies of a write's pieces
 };
 
 // A closed file that passes its bytes through password's keystream from plainPrefix on;

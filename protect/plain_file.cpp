@@ -185,16 +185,19 @@ void PlainFile::startWriteBack(std::int32_t written) {
         writtenFrom_ = writtenTo_;
     }
     unflushed_ += written;
+    writtenInAll_ += written;
     flushInBackground();
 }
 
 void PlainFile::flushInBackground() {
     // Writing back only hands the pages to the disk: a disk with a cache of its own (a
     // virtual machine's host above all) holds them until it is told to flush, and the last
-    // flush then waits for everything at once. Told every few tens of MiB, it flushes
-    // while the caller computes; one flush at a time, never waited for here.
-    constexpr std::int64_t FlushStretch = std::int64_t(32) << 20;
-    if (unflushed_ < FlushStretch || backgroundFlushing_.load()) return;
+    // flush then waits for everything at once. Told again for every quarter of what was
+    // written so far (at least 4 MiB, at most 32 MiB), it flushes while the caller
+    // computes, and the last flush has a small part of the file left, however large the
+    // file. One flush at a time, never waited for here.
+    const std::int64_t stretch = std::clamp<std::int64_t>(writtenInAll_ / 4, std::int64_t(4) << 20, std::int64_t(32) << 20);
+    if (unflushed_ < stretch || backgroundFlushing_.load()) return;
     if (backgroundFlush_.joinable()) backgroundFlush_.join();
     backgroundFlushing_.store(true);
     try {

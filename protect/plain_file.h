@@ -63,8 +63,8 @@ public:
     void releaseAfterReading();
 
     // From now on, the system starts writing each stretch of what is written to the disk as
-    // soon as it is written, without waiting for it, and every few tens of MiB a thread of
-    // its own flushes what was written so far. A later flush then has little left to do,
+    // soon as it is written, without waiting for it, and every few MiB a thread of its own
+    // flushes what was written so far. A later flush then has little left to do,
     // and the disk works while the caller computes. A failure of such a flush is reported by
     // the next flush or close.
     void writeBackAsWritten();
@@ -83,7 +83,8 @@ private:
     bool writeBack_ = false;
     std::int64_t writtenFrom_ = 0;  // the stretch written since the last writeback started
     std::int64_t writtenTo_ = 0;
-    std::int64_t unflushed_ = 0;  // bytes written since the last background flush began
+    std::int64_t writtenInAll_ = 0;  // bytes written since writeBackAsWritten
+    std::int64_t unflushed_ = 0;     // of those, since the last background flush began
     std::jthread backgroundFlush_;
     std::atomic<bool> backgroundFlushing_{false};
     std::atomic<int> backgroundFlushError_{0};
