@@ -12,11 +12,20 @@ inline std::uint32_t Rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 
 // The four round functions; F and G in the forms that need one operation less.
 inline std::uint32_t F(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return z ^ (x & (y ^ z)); }
 inline std::uint32_t G(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (z & (x ^ y)); }
-inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
+inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ (y ^ z); }
 inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (x | ~z); }
 
+// The word and the constant go into a first, while f waits for b, the step before's result.
 #define MD5_STEP(f, a, b, c, d, x, s, ac) \
-    (a) += f((b), (c), (d)) + (x) + std::uint32_t(ac); \
+    (a) += (x) + std::uint32_t(ac); \
+    (a) += f((b), (c), (d)); \
+    (a) = Rotl((a), (s)) + (b)
+
+// G's two halves have no bit in common, so they may be added one by one: the half without
+// b goes in before b is known.
+#define MD5_STEP_G(a, b, c, d, x, s, ac) \
+    (a) += (x) + std::uint32_t(ac) + ((c) & ~(d)); \
+    (a) += (b) & (d); \
     (a) = Rotl((a), (s)) + (b)
 
 const char HexDigits[] = "0123456789abcdef";
@@ -58,22 +67,22 @@ void DigestContext::TransformBlocks(const std::uint8_t* blocks, std::size_t coun
         MD5_STEP(F, c, d, a, b, x[14], 17, 0xa679438e);
         MD5_STEP(F, b, c, d, a, x[15], 22, 0x49b40821);
 
-        MD5_STEP(G, a, b, c, d, x[1], 5, 0xf61e2562);
-        MD5_STEP(G, d, a, b, c, x[6], 9, 0xc040b340);
-        MD5_STEP(G, c, d, a, b, x[11], 14, 0x265e5a51);
-        MD5_STEP(G, b, c, d, a, x[0], 20, 0xe9b6c7aa);
-        MD5_STEP(G, a, b, c, d, x[5], 5, 0xd62f105d);
-        MD5_STEP(G, d, a, b, c, x[10], 9, 0x02441453);
-        MD5_STEP(G, c, d, a, b, x[15], 14, 0xd8a1e681);
-        MD5_STEP(G, b, c, d, a, x[4], 20, 0xe7d3fbc8);
-        MD5_STEP(G, a, b, c, d, x[9], 5, 0x21e1cde6);
-        MD5_STEP(G, d, a, b, c, x[14], 9, 0xc33707d6);
-        MD5_STEP(G, c, d, a, b, x[3], 14, 0xf4d50d87);
-        MD5_STEP(G, b, c, d, a, x[8], 20, 0x455a14ed);
-        MD5_STEP(G, a, b, c, d, x[13], 5, 0xa9e3e905);
-        MD5_STEP(G, d, a, b, c, x[2], 9, 0xfcefa3f8);
-        MD5_STEP(G, c, d, a, b, x[7], 14, 0x676f02d9);
-        MD5_STEP(G, b, c, d, a, x[12], 20, 0x8d2a4c8a);
+        MD5_STEP_G(a, b, c, d, x[1], 5, 0xf61e2562);
+        MD5_STEP_G(d, a, b, c, x[6], 9, 0xc040b340);
+        MD5_STEP_G(c, d, a, b, x[11], 14, 0x265e5a51);
+        MD5_STEP_G(b, c, d, a, x[0], 20, 0xe9b6c7aa);
+        MD5_STEP_G(a, b, c, d, x[5], 5, 0xd62f105d);
+        MD5_STEP_G(d, a, b, c, x[10], 9, 0x02441453);
+        MD5_STEP_G(c, d, a, b, x[15], 14, 0xd8a1e681);
+        MD5_STEP_G(b, c, d, a, x[4], 20, 0xe7d3fbc8);
+        MD5_STEP_G(a, b, c, d, x[9], 5, 0x21e1cde6);
+        MD5_STEP_G(d, a, b, c, x[14], 9, 0xc33707d6);
+        MD5_STEP_G(c, d, a, b, x[3], 14, 0xf4d50d87);
+        MD5_STEP_G(b, c, d, a, x[8], 20, 0x455a14ed);
+        MD5_STEP_G(a, b, c, d, x[13], 5, 0xa9e3e905);
+        MD5_STEP_G(d, a, b, c, x[2], 9, 0xfcefa3f8);
+        MD5_STEP_G(c, d, a, b, x[7], 14, 0x676f02d9);
+        MD5_STEP_G(b, c, d, a, x[12], 20, 0x8d2a4c8a);
 
         MD5_STEP(H, a, b, c, d, x[5], 4, 0xfffa3942);
         MD5_STEP(H, d, a, b, c, x[8], 11, 0x8771f681);
@@ -121,6 +130,7 @@ void DigestContext::TransformBlocks(const std::uint8_t* blocks, std::size_t coun
 }
 
 #undef MD5_STEP
+#undef MD5_STEP_G
 
 void DigestContext::Update(const std::uint8_t* bytes, std::size_t count) {
     std::size_t index = (bitCount_[0] >> 3) & 63;
