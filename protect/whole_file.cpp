@@ -20,15 +20,12 @@ std::int64_t SizeOfFile(const std::string& path) {
 }
 
 WholeFile ReadWholeFile(const std::string& path) {
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) return {{}, ReadFailure::Unreadable};
-    if (!S_ISREG(info.st_mode)) return {{}, ReadFailure::NotRegularFile};
-    if (info.st_size > INT32_MAX) return {{}, ReadFailure::TooLarge};
-
+    if (path.empty()) return {{}, ReadFailure::Unreadable};
     PlainFile file;
     try {
+        // Only a regular file opens, and its length is that of the file opened.
         file.open(path, 1);
-        const std::int32_t length = file.length();  // the file may have changed since stat
+        const std::int32_t length = file.length();
         WholeFile whole;
         try {
             whole.bytes.resize(std::size_t(length));
