@@ -1,17 +1,28 @@
 // SPDX-License-Identifier: MIT
-// Large pages for large byte strings.
+// Large pages for large byte strings, and random bytes.
 #include "protect/bytes.h"
 
+#include <cerrno>
 #include <sys/mman.h>
+#include <sys/random.h>
 
 namespace jiajiemi {
 
 void PreferLargePages(void* block, std::size_t size) {
-    constexpr std::uintptr_t Page = LargePage;
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t first = (start + Page - 1) & ~(Page - 1);
-    const std::uintptr_t end = (start + size) & ~(Page - 1);
-    if (first < end) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    const WholePages pages = WholePagesInside(block, size, LargePage);
+    if (pages.first < pages.end)
+        ::madvise(reinterpret_cast<void*>(pages.first), pages.end - pages.first, MADV_HUGEPAGE);
+}
+
+bool FillRandom(std::span<std::uint8_t> bytes) {
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::getrandom(bytes.data() + got, bytes.size() - got, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += std::size_t(n);
+    }
+    return true;
 }
 
 }  // namespace jiajiemi

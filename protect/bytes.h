@@ -1,14 +1,30 @@
 // SPDX-License-Identifier: MIT
-// Byte strings and the format's little-endian 32-bit words, written out byte by byte.
+// Byte strings and the format's little-endian 32-bit words, written out byte by byte, and
+// the memory and random bytes they come from.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace jiajiemi {
+
+// The whole pages of pageSize that lie inside [block, block + size): their first address
+// and the end of the last; first is not below end when there are none.
+struct WholePages {
+    std::uintptr_t first;
+    std::uintptr_t end;
+};
+inline WholePages WholePagesInside(const void* block, std::size_t size, std::size_t pageSize) {
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    return {(start + pageSize - 1) & ~(pageSize - 1), (start + size) & ~(pageSize - 1)};
+}
+
+// Fills bytes from the system's random source; false when it cannot.
+bool FillRandom(std::span<std::uint8_t> bytes);
 
 // The size of a large page, and the alignment of the blocks that may be backed by them.
 inline constexpr std::size_t LargePage = std::size_t(2) << 20;

@@ -196,7 +196,8 @@ void PlainFile::flushInBackground() {
     // written so far (at least 4 MiB, at most 32 MiB), it flushes while the caller
     // computes, and the last flush has a small part of the file left, however large the
     // file. One flush at a time, never waited for here.
-    const std::int64_t stretch = std::clamp<std::int64_t>(writtenInAll_ / 4, std::int64_t(4) << 20, std::int64_t(32) << 20);
+    constexpr std::int64_t MinStretch = std::int64_t(4) << 20, MaxStretch = std::int64_t(32) << 20;
+    const std::int64_t stretch = std::clamp<std::int64_t>(writtenInAll_ / 4, MinStretch, MaxStretch);
     if (unflushed_ < stretch || backgroundFlushing_.load()) return;
     if (backgroundFlush_.joinable()) backgroundFlush_.join();
     backgroundFlushing_.store(true);

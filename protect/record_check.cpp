@@ -9,11 +9,9 @@
 #include "protect/typed_io.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <exception>
 #include <memory>
 #include <optional>
-#include <sys/random.h>
 #include <vector>
 
 namespace jiajiemi {
@@ -100,11 +98,11 @@ private:
 // error, or no memory. It must never pass for a changed file.
 struct ContentUnreadable {};
 
-// Reads the content's byte string from file into sink, while each of checks follows the
-// reading piece by piece on a core of its own, and returns its length. A content cut short
+// Reads the content's byte string from file into sink, while each of followers (the
+// checks) follows the reading piece by piece on a core of its own, and returns its length. A content cut short
 // by the end of the file counts as empty, as ReadData leaves it, and gives no length; a
 // read error or a lack of memory throws ContentUnreadable.
-std::optional<std::size_t> ReadContent(PlainFile& file, ContentSink& sink, std::vector<FollowPiece> checks,
+std::optional<std::size_t> ReadContent(PlainFile& file, ContentSink& sink, std::vector<FollowPiece> followers,
                                        WorkProgress& progress) {
     std::optional<std::uint32_t> length;
     try {
@@ -117,7 +115,6 @@ std::optional<std::size_t> ReadContent(PlainFile& file, ContentSink& sink, std::
         try {
             const std::size_t piece = std::clamp<std::size_t>(*length, MinContentPiece, ContentPiece);
             const std::span<std::uint8_t> buffer = sink.Buffer(*length, piece);
-            std::vector<FollowPiece> followers = std::move(checks);
             std::optional<FollowPiece> follower = sink.Follower();
             const bool destinationFollows = follower.has_value();
             if (follower) followers.push_back(std::move(*follower));
@@ -193,7 +190,10 @@ RecordCheck CheckRecord(const std::string& path, std::string_view password, Cont
     } catch (const ContentUnreadable&) {
         return RecordCheck::Unreadable;
     }
-    if (again) return length == seal->contentLength && tag->Finish() == seal->tag ? RecordCheck::Passed : RecordCheck::Tampered;
+    if (again) {
+        const bool same = length == seal->contentLength && tag->Finish() == seal->tag;
+        return same ? RecordCheck::Passed : RecordCheck::Tampered;
+    }
 
     const DigestText found = length ? digest.Finish() : ComputeDigestText(std::string_view());
     if (CompareText(storedContent.c_str(), found.c_str()) != 0) return RecordCheck::Tampered;
@@ -217,15 +217,7 @@ RecordReading ReadProtectedFile(const std::string& path, std::string_view passwo
 }
 
 RecordSeal::RecordSeal() {
-    Poly1305Key drawn;
-    std::size_t got = 0;
-    while (got < drawn.size()) {
-        const ssize_t n = ::getrandom(drawn.data() + got, drawn.size() - got, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        got += std::size_t(n);
-    }
-    key = drawn;
+    if (Poly1305Key drawn; FillRandom(drawn)) key = drawn;
 }
 
 RecordPassing PassProtectedFile(const std::string& path, std::string_view password, PlainFile* destination,

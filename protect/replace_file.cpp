@@ -3,6 +3,7 @@
 // through descriptors.
 #include "protect/replace_file.h"
 
+#include "protect/bytes.h"
 #include "protect/keyed_file.h"
 #include "protect/temporary_files.h"
 
@@ -11,7 +12,6 @@
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -105,14 +105,14 @@ Found Inspect(int folder, const std::string& name, Existing& existing) {
 
 std::string RandomSuffix() {
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    unsigned char bytes[6] = {};
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes)) {
-        // Never short for 6 bytes once the system has started; an O_EXCL retry covers the rest.
+    std::uint8_t bytes[6] = {};
+    if (!FillRandom(bytes)) {
+        // Never short once the system has started; an O_EXCL retry covers the rest.
         static unsigned counter = 0;
-        for (unsigned char& byte : bytes) byte = static_cast<unsigned char>(++counter * 37u + unsigned(::getpid()));
+        for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(++counter * 37u + unsigned(::getpid()));
     }
     std::string suffix;
-    for (const unsigned char byte : bytes) suffix += Letters[byte % (sizeof Letters - 1)];
+    for (const std::uint8_t byte : bytes) suffix += Letters[byte % (sizeof Letters - 1)];
     return suffix;
 }
 

@@ -68,9 +68,9 @@ WriteOutcome WriteAndReleaseWholeFile(const std::string& path, ByteString bytes,
                 const std::size_t count = std::min(Piece, bytes.size() - at);
                 file.write(bytes.data() + at, Size32(count));
                 // Only whole pages inside the written bytes; nothing reads them again.
-                const std::uintptr_t first = (std::uintptr_t(bytes.data() + at) + pageSize - 1) & ~(pageSize - 1);
-                const std::uintptr_t last = std::uintptr_t(bytes.data() + at + count) & ~(pageSize - 1);
-                if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+                const WholePages pages = WholePagesInside(bytes.data() + at, count, pageSize);
+                if (pages.first < pages.end)
+                    ::madvise(reinterpret_cast<void*>(pages.first), pages.end - pages.first, MADV_DONTNEED);
                 progress.Advance(count);
             }
             return true;
